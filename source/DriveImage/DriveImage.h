@@ -1,0 +1,35 @@
+// An Atari hard-disk image held in memory through a fixed 20 MB window.
+#pragma once
+
+#include <cstdint>
+
+class DriveImage {
+public:
+    static constexpr std::uint32_t IMAGE_BYTES = 20971520;
+
+    DriveImage() = default;
+    DriveImage(const DriveImage&) = delete;
+    DriveImage& operator=(const DriveImage&) = delete;
+
+    // 1 when loaded, -5 on any failure (pImage is then null).
+    int Load(const char* path);
+    void ReadBootSector();
+    // Copies `count` logical sectors from `first` on; false when nothing was copied.
+    bool ReadSectors(std::uint16_t first, std::uint8_t count, std::uint8_t* destination);
+
+    std::uint8_t* pImage = nullptr;
+    std::uint32_t diskSectors = 0;
+    std::uint8_t partitionId[3] = {};
+    std::uint32_t partitionStart = 0;
+    std::uint32_t partitionSectors = 0;
+    std::uint32_t partitionOffset = 0;
+    std::uint16_t bytesPerSector = 0;
+    std::uint16_t sectorsPerCluster = 0;
+    std::uint16_t reservedSectors = 0;
+    std::int16_t fatCount = 0;
+    std::uint16_t rootEntries = 0;
+    std::uint16_t totalSectors = 0;
+    std::int16_t sectorsPerFat = 0;
+    std::uint16_t sectorsPerTrack = 0;
+    std::uint16_t sideCount = 0;
+};

@@ -1,0 +1,77 @@
+// Recording fakes of the driver entry points, a fake clock and a console
+// capture: the seam through which unit tests watch every byte on the link.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "CartridgeLink.h"
+
+struct FakeCall {
+    std::string fn;                  // "FT_Write", "FT_Read", ..., or "sleep"
+    std::vector<std::uint8_t> data;  // bytes written, or bytes handed out by a read
+    std::uint32_t args[3] = {};      // numeric arguments: count, mask, sizes, ...
+    FT_HANDLE handle = nullptr;
+};
+
+struct FakeDriver {
+    std::vector<FakeCall> calls;
+    // Bytes the cartridge sends; FT_Read takes from the front, FT_GetStatus counts them.
+    std::deque<std::uint8_t> rx;
+
+    // Optional overrides. When set they decide the result and the count;
+    // the call is recorded either way (a write records the bytes it was given).
+    std::function<FT_STATUS(const std::uint8_t* data, DWORD count, DWORD* written)> onWrite;
+    std::function<FT_STATUS(std::uint8_t* data, DWORD count, DWORD* got)> onRead;
+    std::function<FT_STATUS(DWORD* rxBytes)> onGetStatus;
+
+    FT_STATUS openStatus = FT_OK;
+    int opens = 0;  // FT_OpenEx hands out handle (opens + 1) each time
+
+    // Fake clock: every reading advances it by clockStepMs; sleeps add their length.
+    std::int64_t nowMs = 0;
+    std::int64_t clockStepMs = 1;
+
+    void reset();
+    // Every byte that FT_Write was given, in order.
+    std::vector<std::uint8_t> written() const;
+    // The names of the calls, in order.
+    std::vector<std::string> sequence() const;
+    // The calls of one function only.
+    std::vector<FakeCall> callsOf(const std::string& fn) const;
+    void queueRx(const std::vector<std::uint8_t>& bytes);
+};
+
+FakeDriver& fakeDriver();
+
+// Fills all 18 entry points of `link` with the fakes and gives it an open
+// handle. Tests null out single fields to exercise the missing-entry paths.
+void installFakes(CartridgeLink& link);
+// Points platform::clockMs / platform::sleepMs at the fake clock (sleeps are
+// recorded as "sleep" calls with args[0] = ms). Restored by restoreClock().
+void installFakeClock();
+void restoreClock();
+
+// Redirects consoleOut and consoleErr into temporary files for its lifetime.
+class ConsoleCapture {
+public:
+    ConsoleCapture();
+    ~ConsoleCapture();
+    ConsoleCapture(const ConsoleCapture&) = delete;
+    ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+    std::string out();
+    std::string err();
+
+private:
+    FILE* savedOut_;
+    FILE* savedErr_;
+    FILE* out_;
+    FILE* err_;
+};
+
+// Bytes from a string literal that may hold NULs: bytes("SY\x0c", 3).
+std::vector<std::uint8_t> bytes(const char* text, std::size_t length);
+std::vector<std::uint8_t> bytes(std::initializer_list<int> values);
