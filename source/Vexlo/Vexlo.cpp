@@ -1,0 +1,3 @@
+#include "Vexlo.h"
+
+int runVexlo(CartridgeLink&, int, char**) { return -1; }
