@@ -1,5 +1,126 @@
 #include "DriveImage.h"
 
-int DriveImage::Load(const char*) { return -5; }
-void DriveImage::ReadBootSector() {}
-bool DriveImage::ReadSectors(std::uint16_t, std::uint8_t, std::uint8_t*) { return false; }
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "Console.h"
+
+namespace {
+
+// Reports a failed condition on standard error and carries on: the caller
+// decides what a failure means.
+bool reportUnless(bool holds, const char* text, const char* file, int line) {
+    if (!holds) {
+        consoleFprintf(stderr, "Assertion '%s' failed, file '%s' line '%d'.\n", text, file, line);
+    }
+    return holds;
+}
+#define REPORT_UNLESS(condition) reportUnless((condition) != 0, #condition, __FILE__, __LINE__)
+
+// The root sector holds big-endian numbers, the boot sector little-endian.
+std::uint32_t bigEndian32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+std::uint16_t littleEndian16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
+
+// Reads up to `count` bytes to `destination` and zero-fills what the file
+// did not supply, so a short image never exposes stale heap memory.
+void readOrZero(std::FILE* file, std::uint8_t* destination, std::size_t count) {
+    std::size_t got = std::fread(destination, 1, count, file);
+    if (got < count) {
+        std::memset(destination + got, 0, count - got);
+    }
+}
+
+constexpr std::uint32_t ROOT_SECTOR_BYTES = 512;
+constexpr std::uint16_t ROOT_CHECKSUM = 0x1234;
+constexpr std::uint32_t BOOT_SECTOR_BYTES = 512;
+
+}  // namespace
+
+DriveImage::~DriveImage() { release(); }
+
+void DriveImage::release() {
+    delete[] pImage;
+    pImage = nullptr;
+}
+
+int DriveImage::Load(const char* path) {
+    release();
+    std::FILE* pFile = std::fopen(path, "rb");
+    if (!REPORT_UNLESS(pFile)) {
+        return -5;
+    }
+    pImage = new (std::nothrow) std::uint8_t[IMAGE_BYTES];
+    if (!REPORT_UNLESS(pImage)) {
+        std::fclose(pFile);
+        return -5;
+    }
+    // Large reads go straight into the buffer; the stream's own buffer would
+    // only add a copy.
+    std::setvbuf(pFile, nullptr, _IONBF, 0);
+    readOrZero(pFile, pImage, HEAD_BYTES);
+    if (std::fseek(pFile, long(WINDOW_FILE_OFFSET), SEEK_SET) == 0) {
+        readOrZero(pFile, pImage + HEAD_BYTES, IMAGE_BYTES - HEAD_BYTES);
+    } else {
+        std::memset(pImage + HEAD_BYTES, 0, IMAGE_BYTES - HEAD_BYTES);
+    }
+    std::fclose(pFile);
+
+    std::uint16_t sum = 0;
+    for (std::uint32_t i = 0; i < ROOT_SECTOR_BYTES; i += 2) {
+        sum = std::uint16_t(sum + (pImage[i] << 8 | pImage[i + 1]));
+    }
+    if (sum != ROOT_CHECKSUM) {
+        consoleFprintf(stderr, "Bad root checksum (%s)\n", path);
+        release();
+        return -5;
+    }
+    diskSectors = bigEndian32(pImage + 0x1C2);
+    if ((pImage[0x1C6] & 0x01) == 0) {
+        consoleFprintf(stderr, "First partition not active (%s)\n", path);
+        release();
+        return -5;
+    }
+    std::memcpy(partitionId, pImage + 0x1C7, sizeof partitionId);
+    partitionStart = bigEndian32(pImage + 0x1CA);
+    partitionSectors = bigEndian32(pImage + 0x1CE);
+    partitionOffset = partitionStart * 512;
+    // The boot sector must lie inside the window, or its BPB would be read
+    // from outside the buffer.
+    if (std::uint64_t(partitionStart) * 512 + BOOT_SECTOR_BYTES > IMAGE_BYTES) {
+        consoleFprintf(stderr, "Partition outside drive image window (%s)\n", path);
+        release();
+        return -5;
+    }
+    ReadBootSector();
+    return 1;
+}
+
+void DriveImage::ReadBootSector() {
+    const std::uint8_t* boot = pImage + partitionOffset;
+    bytesPerSector = littleEndian16(boot + 11);
+    sectorsPerCluster = boot[13];
+    reservedSectors = littleEndian16(boot + 14);
+    fatCount = std::int16_t(boot[16]);
+    rootEntries = littleEndian16(boot + 17);
+    totalSectors = littleEndian16(boot + 19);
+    sectorsPerFat = std::int16_t(littleEndian16(boot + 22));
+    sectorsPerTrack = littleEndian16(boot + 24);
+    sideCount = littleEndian16(boot + 26);
+}
+
+bool DriveImage::ReadSectors(std::uint16_t first, std::uint8_t count, std::uint8_t* destination) {
+    if (!REPORT_UNLESS(pImage)) {
+        return false;
+    }
+    const std::uint32_t length = std::uint32_t(bytesPerSector) * count;
+    const std::uint64_t start = partitionOffset + std::uint64_t(first) * bytesPerSector;
+    if (start + length > IMAGE_BYTES) {
+        return false;
+    }
+    std::memcpy(destination, pImage + start, length);
+    return true;
+}

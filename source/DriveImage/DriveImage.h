@@ -6,15 +6,21 @@
 class DriveImage {
 public:
     static constexpr std::uint32_t IMAGE_BYTES = 20971520;
+    // Buffer bytes 0-1023 hold the file's first two sectors; the rest of the
+    // buffer holds the file from this offset on (sector 127202).
+    static constexpr std::uint32_t HEAD_BYTES = 1024;
+    static constexpr std::uint32_t WINDOW_FILE_OFFSET = 65127424;
 
     DriveImage() = default;
+    ~DriveImage();
     DriveImage(const DriveImage&) = delete;
     DriveImage& operator=(const DriveImage&) = delete;
 
     // 1 when loaded, -5 on any failure (pImage is then null).
     int Load(const char* path);
     void ReadBootSector();
-    // Copies `count` logical sectors from `first` on; false when nothing was copied.
+    // Copies `count` logical sectors from `first` on; false when nothing was
+    // copied (no image, or the sectors reach past the end of the buffer).
     bool ReadSectors(std::uint16_t first, std::uint8_t count, std::uint8_t* destination);
 
     std::uint8_t* pImage = nullptr;
@@ -32,4 +38,7 @@ public:
     std::int16_t sectorsPerFat = 0;
     std::uint16_t sectorsPerTrack = 0;
     std::uint16_t sideCount = 0;
+
+private:
+    void release();
 };

@@ -1,7 +1,130 @@
 #include "VexloServer.h"
 
-#include <cstdlib>
+#include <cstring>
+
+#include "CartridgeCommands.h"
+#include "Console.h"
 
 VexloServer::VexloServer(CartridgeLink* l, Uploader* u) : link(l), uploader(u) {}
-void VexloServer::Serve(const char*) { std::abort(); }
-void VexloServer::Handle(std::uint8_t) {}
+
+void VexloServer::Serve(const char* imagePath) {
+    Start(imagePath);
+    for (;;) {
+        ServeOnce();
+    }
+}
+
+void VexloServer::Start(const char* imagePath) {
+    consolePrintf("starting VexloServer\n\n");
+    if (imagePath != nullptr && imagePath[0] != '\0') {
+        consolePrintf("using drive image: %s\n\n", imagePath);
+        // A failed load is reported by the image; the server then runs
+        // without one and answers no request.
+        image.Load(imagePath);
+    }
+    consolePrintf("running...\n");
+}
+
+void VexloServer::ServeOnce() {
+    // Busy poll: the cartridge expects its answer as soon as possible.
+    for (;;) {
+        DWORD queued = 0;
+        DWORD transmit = 0;
+        DWORD events = 0;
+        if (!link->GetStatus(&queued, &transmit, &events).called || queued != 0) {
+            break;
+        }
+    }
+
+    std::uint8_t byte = 0;
+    DWORD got = 0;
+    if (!link->Read(&byte, 1, &got).ok() || got != 1) {
+        LOCATED_ERROR("VexloServer::Serve sync1 read failed");
+        return;
+    }
+    if (byte != SYNC1) {
+        return;
+    }
+    got = 0;
+    if (!link->Read(&byte, 1, &got).ok() || got != 1) {
+        LOCATED_ERROR("VexloServer::Serve sync2 read failed");
+        return;
+    }
+    if (byte != SYNC2) {
+        // Not a frame; this byte is not looked at as a new "S".
+        return;
+    }
+    got = 0;
+    const CallResult command = link->Read(&byte, 1, &got);
+    if (!command.ok()) {
+        return;
+    }
+    if (got != 1) {
+        LOCATED_ERROR("VexloServer::Serve cmd read failed");
+        return;
+    }
+    Handle(byte);
+}
+
+void VexloServer::Handle(std::uint8_t command) {
+    if (command != cmdReadSector) {
+        consoleFprintf(stderr, "Error: %d: %s %d (%s %d) \n", -1, "VexloServer::Handle unknown cmd", command,
+                       __FILE__, __LINE__);
+        return;
+    }
+    std::uint8_t number[2] = {};
+    DWORD got = 0;
+    if (!link->Read(number, 2, &got).ok() || got != 2) {
+        LOCATED_ERROR("VexloServer::Handle cmdReadSector get sector number failed");
+        return;
+    }
+    std::uint8_t count = 0;
+    got = 0;
+    if (!link->Read(&count, 1, &got).ok() || got != 1) {
+        LOCATED_ERROR("VexloServer::Handle cmdReadSector get sector count failed");
+        return;
+    }
+    const int first = number[0] | number[1] << 8;
+    const std::uint32_t fullLength = std::uint32_t(image.bytesPerSector) * count;
+    const std::uint16_t length = std::uint16_t(fullLength);
+
+    if (count == 1) {
+        consolePrintf("read sector %d ", first);
+    } else {
+        consolePrintf("read sector %d-%d ", first, first + count);
+    }
+    const int fatSectors = std::int16_t(image.fatCount * image.sectorsPerFat);
+    const int dirSectors = (image.rootEntries * 32) / 1024;
+    if (first == 0) {
+        consolePrintf("boot \n");
+    } else if (first < fatSectors + 1) {
+        consolePrintf("fat \n");
+    } else if (first < fatSectors + 1 + dirSectors) {
+        consolePrintf("dir \n");
+    } else {
+        consolePrintf("data \n");
+    }
+
+    std::uint8_t reply[SECTOR_REPLY_BUFFER];
+    // A reply that would not fit the buffer, or whose length field cannot
+    // carry the byte count, is refused rather than cut or overrun.
+    const bool fits = fullLength == length && length + SECTOR_REPLY_OVERHEAD <= SECTOR_REPLY_BUFFER;
+    if (!fits || !image.ReadSectors(std::uint16_t(first), count, reply + SECTOR_REPLY_HEAD)) {
+        LOCATED_ERROR("VexloServer::Handle read sector failed");
+        return;
+    }
+    reply[0] = SYNC1;
+    reply[1] = SYNC2;
+    reply[2] = cmdUploadData;
+    reply[3] = std::uint8_t(length & 0xFF);
+    reply[4] = std::uint8_t(length >> 8);
+    std::uint8_t* tail = reply + SECTOR_REPLY_HEAD + length;
+    const std::uint8_t trailer[SECTOR_REPLY_OVERHEAD - SECTOR_REPLY_HEAD] = {
+        SYNC1, SYNC2, cmdEndTransfer, SYNC1, SYNC2, cmdEndTransfer, 0, 0, 0};
+    std::memcpy(tail, trailer, sizeof trailer);
+
+    DWORD written = 0;
+    if (!link->Write(reply, length + SECTOR_REPLY_OVERHEAD, &written).ok()) {
+        LOCATED_ERROR("VexloServer::Handle upload sector failed");
+    }
+}

@@ -17,6 +17,11 @@ public:
     // One framed command from the cartridge.
     void Handle(std::uint8_t command);
 
+    // The two halves of Serve, callable on their own by tests: the banner and
+    // the image load, then one pass of the poll-sync-handle loop.
+    void Start(const char* imagePath);
+    void ServeOnce();
+
     CartridgeLink* link;   // not owned
     Uploader* uploader;    // not owned, never used
     DriveImage image;
