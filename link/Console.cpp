@@ -14,6 +14,11 @@ void consolePrintf(const char* format, ...) {
 
 void consoleFprintf(FILE* stream, const char* format, ...) {
     FILE* target = stream == stderr ? consoleErr : stream == stdout ? consoleOut : stream;
+    if (target == consoleErr) {
+        // Keep errors in order with what was printed before them when
+        // standard output is a pipe or a file.
+        std::fflush(consoleOut);
+    }
     va_list args;
     va_start(args, format);
     std::vfprintf(target, format, args);

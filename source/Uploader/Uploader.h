@@ -1,6 +1,7 @@
 // Sends firmware, data and program files to the cartridge.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "CartridgeLink.h"
@@ -17,3 +18,16 @@ public:
     CartridgeLink* link;   // not owned
     char commands[256];    // "le:" plus at most 60 characters of -cmd
 };
+
+// Layout of the image UploadPrgFile sends for a program file of `fileSize`
+// bytes: the file area (whole 8 KB blocks, always at least one byte more than
+// the file), the bytes sent after the block count, and the bytes allocated.
+struct ProgramImageSize {
+    std::size_t fileArea;
+    std::size_t streamBytes;
+    std::size_t allocBytes;
+};
+
+// False when the sizes do not fit the platform's size type; the upload then
+// fails as out of memory.
+bool programImageSize(std::uint64_t fileSize, ProgramImageSize* size);

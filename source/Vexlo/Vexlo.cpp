@@ -1,3 +1,190 @@
 #include "Vexlo.h"
 
-int runVexlo(CartridgeLink&, int, char**) { return -1; }
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "CartridgeCommands.h"
+#include "Console.h"
+#include "Uploader.h"
+#include "VexloServer.h"
+#include "platform/Platform.h"
+
+namespace {
+
+constexpr const char* VERSION = "0.51";
+// Option values used to live in buffers of this size; longer ones are refused
+// rather than cut, since a cut path could name a different file.
+constexpr std::size_t VALUE_LIMIT = 2048;
+constexpr std::size_t COMMAND_CHARS = 60;  // of -cmd, behind "le:"
+
+struct Options {
+    std::string prg;
+    std::string dbg;
+    std::string cmd;
+    std::string uc;
+    std::string data;
+    std::string drvimg;
+};
+
+void printHelp() {
+    consolePrintf("\n\nVexlo help: (version %s %s %s)\n", VERSION, __DATE__, __TIME__);
+    consolePrintf("-------------------------------------------------------\n\n");
+    consolePrintf("-prg [path]\n Start Prg-file.\n\n");
+    consolePrintf("-dbg [path]\n Bugaboo path. If given bugaboo is started before.\n\n");
+    consolePrintf(
+        "-cmd [Bugaboo commands]\n Bugaboo commands which are executed after loading. -cmd g starts the prg "
+        "directly after loading. The commands are separated by :\n\n");
+    consolePrintf("-uc [path]\n Upload cartridge (68k firmware).\n\n");
+    consolePrintf(
+        "-data [path]\n Send data of max 16kb to the cartridge. This can be used to send data after a prg is "
+        "started. The 16kb is visable from $fa8000-$fabfff.\n\n");
+    consolePrintf("-drvimg [path]\n Starts the drive image server with the given drive image.\n\n");
+}
+
+enum class Parse { ok, error, tooLong };
+
+Parse parseOptions(int argc, char** argv, Options& options) {
+    struct Name {
+        const char* option;
+        std::string Options::*value;
+    };
+    static const Name names[] = {
+        {"-prg", &Options::prg}, {"-dbg", &Options::dbg},   {"-uc", &Options::uc},
+        {"-cmd", &Options::cmd}, {"-data", &Options::data}, {"-drvimg", &Options::drvimg},
+    };
+    for (int i = 1; i < argc; i += 2) {
+        if (argv[i][0] != '-' || i + 1 >= argc || argv[i + 1][0] == '-') {
+            return Parse::error;
+        }
+        const Name* match = nullptr;
+        for (const Name& name : names) {
+            if (std::strcmp(argv[i], name.option) == 0) {
+                match = &name;
+            }
+        }
+        if (match == nullptr) {
+            return Parse::error;
+        }
+        if (std::strlen(argv[i + 1]) >= VALUE_LIMIT) {
+            const std::string message = std::string(match->option) + " value too long.";
+            LOCATED_ERROR(message.c_str());
+            return Parse::tooLong;
+        }
+        options.*match->value = argv[i + 1];
+    }
+    return Parse::ok;
+}
+
+bool canOpen(const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}
+
+// cmdGetPower answered with a nonzero byte.
+bool cartridgePowered(CartridgeLink& link) {
+    if (!link.WriteHeader(cmdGetPower)) {
+        return false;
+    }
+    std::uint8_t reply = 0;
+    DWORD got = 0;
+    return link.Read(&reply, 1, &got).ok() && got == 1 && reply != 0;
+}
+
+}  // namespace
+
+int runVexlo(CartridgeLink& link, int argc, char** argv) {
+    Uploader uploader(&link);
+    Options options;
+    int result = 1;
+
+    if (argc < 2) {
+        printHelp();
+        return -1;
+    }
+    if (parseOptions(argc, argv, options) != Parse::ok) {
+        return -1;
+    }
+
+    bool parseError = false;
+    if (!options.prg.empty() && !canOpen(options.prg)) {
+        LOCATED_ERROR("-prg path not found.");
+        parseError = true;
+    }
+    if (!options.dbg.empty() && !canOpen(options.dbg)) {
+        LOCATED_ERROR("-dbg path not found.");
+        parseError = true;
+    }
+    if (!options.uc.empty() && !canOpen(options.uc)) {
+        LOCATED_ERROR("-uc path not found.");
+        parseError = true;
+    }
+    if (!options.data.empty() && !canOpen(options.data)) {
+        LOCATED_ERROR("-data path not found.");
+        parseError = true;
+    }
+    if (!options.drvimg.empty() && !canOpen(options.drvimg)) {
+        LOCATED_ERROR("-drvimg path not found.");
+        return -1;
+    }
+    if (parseError) {
+        return -1;
+    }
+    if (options.uc.empty() && options.dbg.empty() && options.prg.empty() && options.data.empty() &&
+        options.drvimg.empty()) {
+        consolePrintf("Nothing to do.\n");
+        return 0;
+    }
+
+    if (link.OpenCartridge() != 0) {
+        LOCATED_ERROR("Failed to open Vexlo cartridge.");
+        return -1;
+    }
+
+    if (!cartridgePowered(link)) {
+        // Not an error: the run ends normally, or the server waits for it.
+        consolePrintf(
+            "-----------------------------------\nFYI: the cartridge is switched off!\n"
+            "-----------------------------------\n\n\n");
+    } else {
+        WaitAck(link);
+        WaitAck(link);
+
+        if (!options.uc.empty()) {
+            result = uploader.UploadFile(options.uc.c_str(), cmdUploadFirmware);
+        }
+        if (!options.dbg.empty() || !options.prg.empty()) {
+            link.WriteHeader(cmdPrepareLoad);  // outcome not examined
+            WaitAck(link);
+        }
+
+        std::memset(uploader.commands, 0, sizeof uploader.commands);
+        std::memcpy(uploader.commands, "le:", 3);
+        std::strncpy(uploader.commands + 3, options.cmd.c_str(), COMMAND_CHARS);
+
+        const std::int64_t start = platform::clockMs();
+        if (result == 1 && !options.dbg.empty()) {
+            result = uploader.UploadPrgFile(options.dbg.c_str());
+        }
+        if (result == 1 && !options.prg.empty()) {
+            result = uploader.UploadPrgFile(options.prg.c_str());
+        }
+        if (result == 1 && !options.data.empty()) {
+            result = uploader.UploadFile(options.data.c_str(), cmdUploadData);
+        }
+        const std::int64_t end = platform::clockMs();
+        consolePrintf("Time to execute %3.2f\n\n", static_cast<double>(end - start) / 1000.0);
+    }
+
+    if (!options.drvimg.empty()) {
+        VexloServer server(&link, &uploader);
+        server.Serve(options.drvimg.c_str());
+    }
+
+    link.Close();
+    return result == 1 ? 0 : result;
+}
