@@ -1,0 +1,120 @@
+// xsvf: lists an XSVF file as text (line N = command N, as the updater's
+// error line counts them), assembles that text back, and clears TDO masks.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "XsvfText.h"
+
+namespace {
+
+void usage() {
+    std::fputs(
+        "Usage:\n"
+        "  xsvf list FILE.xsvf [OUT.txt]      print the file as text, one command per line\n"
+        "  xsvf build IN.txt OUT.xsvf         assemble the text form back into XSVF\n"
+        "  xsvf zero-masks IN.xsvf OUT.xsvf   copy the file with every XTDOMASK set to 0\n",
+        stderr);
+}
+
+bool readFile(const char* path, std::vector<std::uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "xsvf: cannot open %s\n", path);
+        return false;
+    }
+    bytes.clear();
+    std::uint8_t buffer[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    }
+    const bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    if (!ok) {
+        std::fprintf(stderr, "xsvf: cannot read %s\n", path);
+    }
+    return ok;
+}
+
+bool writeFile(const char* path, const void* data, std::size_t size) {
+    std::FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "xsvf: cannot create %s\n", path);
+        return false;
+    }
+    const bool ok = std::fwrite(data, 1, size, file) == size;
+    if (std::fclose(file) != 0 || !ok) {
+        std::fprintf(stderr, "xsvf: cannot write %s\n", path);
+        return false;
+    }
+    return true;
+}
+
+int list(int argc, char** argv) {
+    if (argc != 3 && argc != 4) {
+        usage();
+        return 2;
+    }
+    std::vector<std::uint8_t> bytes;
+    if (!readFile(argv[2], bytes)) {
+        return 1;
+    }
+    const std::string text = disassembleXsvf(bytes);
+    if (argc == 4) {
+        return writeFile(argv[3], text.data(), text.size()) ? 0 : 1;
+    }
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() ? 0 : 1;
+}
+
+int build(int argc, char** argv) {
+    if (argc != 4) {
+        usage();
+        return 2;
+    }
+    std::vector<std::uint8_t> raw;
+    if (!readFile(argv[2], raw)) {
+        return 1;
+    }
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    if (!assembleXsvf(std::string(raw.begin(), raw.end()), bytes, error)) {
+        std::fprintf(stderr, "xsvf: %s: %s\n", argv[2], error.c_str());
+        return 1;
+    }
+    return writeFile(argv[3], bytes.data(), bytes.size()) ? 0 : 1;
+}
+
+int zeroMasks(int argc, char** argv) {
+    if (argc != 4) {
+        usage();
+        return 2;
+    }
+    std::vector<std::uint8_t> bytes;
+    if (!readFile(argv[2], bytes)) {
+        return 1;
+    }
+    const std::size_t masks = zeroXsvfTdoMasks(bytes);
+    if (!writeFile(argv[3], bytes.data(), bytes.size())) {
+        return 1;
+    }
+    std::fprintf(stderr, "xsvf: %lu XTDOMASK commands cleared\n", static_cast<unsigned long>(masks));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "list") == 0) {
+        return list(argc, argv);
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "build") == 0) {
+        return build(argc, argv);
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "zero-masks") == 0) {
+        return zeroMasks(argc, argv);
+    }
+    usage();
+    return 2;
+}
