@@ -7,6 +7,9 @@
 #     fails unless the driver DLL exports exactly the 18 entry points under
 #     their plain names; with STDCALL, also unless each was compiled as
 #     __stdcall with the argument size of its published signature.
+#   cmake -DOBJDUMP=<objdump> -DFILE=<exe> -DCHECK=manifest -P check-pe.cmake
+#     fails unless the program carries its application manifest: run as
+#     invoker (no elevation prompt) and the UTF-8 code page.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(var OBJDUMP FILE CHECK)
@@ -119,6 +122,14 @@ elseif(CHECK STREQUAL "exports")
     endif()
   endif()
   message(STATUS "${FILE} exports the 18 entry points")
+
+elseif(CHECK STREQUAL "manifest")
+  file(STRINGS "${FILE}" levels REGEX "requestedExecutionLevel[^>]*level=\"asInvoker\"")
+  file(STRINGS "${FILE}" codePages REGEX "<activeCodePage[^>]*>UTF-8</activeCodePage>")
+  if(NOT levels OR NOT codePages)
+    message(FATAL_ERROR "${FILE}: manifest without asInvoker (${levels}) or the UTF-8 code page (${codePages})")
+  endif()
+  message(STATUS "${FILE} carries its manifest")
 
 else()
   message(FATAL_ERROR "unknown CHECK '${CHECK}'")
