@@ -1,0 +1,101 @@
+// Binding against prepared driver libraries, each lacking one export, and
+// against no library at all; then what opening such a link does.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "CartridgeLink.h"
+#include "FakeDriver.h"
+
+namespace {
+
+// The entry points in the order BindDriver resolves them.
+std::vector<const void*> fieldsInResolveOrder(const CartridgeLink& l) {
+    return {reinterpret_cast<const void*>(l.FT_Write),
+            reinterpret_cast<const void*>(l.FT_Read),
+            reinterpret_cast<const void*>(l.FT_Open),
+            reinterpret_cast<const void*>(l.FT_OpenEx),
+            reinterpret_cast<const void*>(l.FT_ListDevices),
+            reinterpret_cast<const void*>(l.FT_Close),
+            reinterpret_cast<const void*>(l.FT_ResetDevice),
+            reinterpret_cast<const void*>(l.FT_Purge),
+            reinterpret_cast<const void*>(l.FT_SetTimeouts),
+            reinterpret_cast<const void*>(l.FT_GetQueueStatus),
+            reinterpret_cast<const void*>(l.FT_SetBaudRate),
+            reinterpret_cast<const void*>(l.FT_SetDataCharacteristics),
+            reinterpret_cast<const void*>(l.FT_SetFlowControl),
+            reinterpret_cast<const void*>(l.FT_GetStatus),
+            reinterpret_cast<const void*>(l.FT_SetBitMode),
+            reinterpret_cast<const void*>(l.FT_SetLatencyTimer),
+            reinterpret_cast<const void*>(l.FT_SetUSBParameters),
+            reinterpret_cast<const void*>(l.FT_Reload)};
+}
+
+struct BindCase {
+    const char* name;
+    const char* library;
+    const char* bindOutput;
+    std::size_t boundCount;  // entries bound, counted in resolve order
+    FT_STATUS openResult;
+    const char* openOutput;
+};
+
+const char* const kUnbound =
+    "Error: FT_ResetDevice is not valid!\n"
+    "Error: FT_SetTimeouts is not valid!\n"
+    "Error: FT_Purge is not valid!\n"
+    "Error: FT_SetUSBParameters is not valid!\n"
+    "Error: FT_SetLatencyTimer is not valid!\n"
+    "Error: FT_SetBitMode is not valid!\n"
+    "Error: FT_SetBitMode is not valid!\n";
+
+const BindCase kBindCases[] = {
+    {"complete", FAKE_D2XX_full, "", 18, 0, ""},
+    {"noListDevices", FAKE_D2XX_FT_ListDevices, "Error: Can't Find FT_ListDevices\n", 4, 0, kUnbound},
+    {"noSetUSBParameters", FAKE_D2XX_FT_SetUSBParameters, "Error: Can't Find FT_SetUSBParameter\n", 16, 0,
+     "Error: FT_SetUSBParameters is not valid!\n"},
+    {"noReload", FAKE_D2XX_FT_Reload, "Error: Can't Find FT_Reload\n", 17, 0, ""},
+    {"noWrite", FAKE_D2XX_FT_Write, "Error: Can't Find FT_Write\n", 0, 1, "Error: FT_OpenEx is not valid!\n"},
+    {"noLibrary", "./no-such-directory/libftd2xx.so", "Error: Can't Load Ftd2xx.dll\n", 0, 1,
+     "Error: FT_OpenEx is not valid!\n"},
+};
+
+class Binding : public testing::TestWithParam<BindCase> {
+protected:
+    void SetUp() override {
+        fakeDriver().reset();
+        installFakeClock();
+    }
+    void TearDown() override { restoreClock(); }
+};
+
+TEST_P(Binding, StopsAtFirstMissingExportAndOpenCopes) {
+    const BindCase& c = GetParam();
+    CartridgeLink link;
+    std::memset(&link, 0, sizeof link);
+
+    ConsoleCapture console;
+    link.BindDriverFrom(c.library);
+    link.opened = 0;
+    EXPECT_EQ(console.out(), c.bindOutput);
+    EXPECT_EQ(link.driverModule == nullptr, std::string(c.name) == "noLibrary");
+
+    const auto fields = fieldsInResolveOrder(link);
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        EXPECT_EQ(fields[i] != nullptr, i < c.boundCount) << "resolve step " << i + 1;
+    }
+
+    ConsoleCapture openConsole;
+    EXPECT_EQ(link.OpenCartridge(), c.openResult);
+    EXPECT_EQ(openConsole.out(), c.openOutput);
+    EXPECT_EQ(link.opened, c.openResult == 0 ? 1 : 0);
+    // The settle time between the two bit modes is kept even when both are skipped.
+    EXPECT_EQ(fakeDriver().callsOf("sleep").size(), c.openResult == 0 ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Libraries, Binding, testing::ValuesIn(kBindCases),
+                         [](const testing::TestParamInfo<BindCase>& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,319 @@
+// The Vexlo front end run through runVexlo against recording fakes of the
+// driver: what it prints, what crosses the link, and its exit status.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "FakeDriver.h"
+#include "TempFiles.h"
+#include "Vexlo.h"
+
+namespace {
+
+// Thrown from the fake driver to leave the drive image server, which never returns.
+struct ServerStopped {};
+
+const char* const kBanner =
+    "-----------------------------------\nFYI: the cartridge is switched off!\n"
+    "-----------------------------------\n\n\n";
+
+class VexloTest : public testing::Test {
+protected:
+    void SetUp() override {
+        fakeDriver().reset();
+        installFakeClock();
+        fakeDriver().clockStepMs = 1250;
+        std::memset(&link, 0, sizeof link);
+        installFakes(link);
+        link.deviceHandle = nullptr;
+        link.opened = 0;
+        failWrite = nullptr;
+        powerReply = 1;
+        lastCode = 0;
+        fakeDriver().onWrite = [this](const std::uint8_t* data, DWORD count, DWORD* written) {
+            lastCode = count == 3 ? data[2] : 0;
+            if (failWrite && failWrite(data, count)) {
+                *written = 0;
+                return FT_IO_ERROR;
+            }
+            *written = count;
+            return FT_OK;
+        };
+        // cmdGetPower gets `powerReply` (-1: nothing arrives); every other read is an acknowledgement.
+        fakeDriver().onRead = [this](std::uint8_t* data, DWORD, DWORD* got) {
+            const int reply = lastCode == 12 ? powerReply : 0;
+            *got = reply < 0 ? 0 : 1;
+            data[0] = static_cast<std::uint8_t>(reply < 0 ? 0 : reply);
+            return FT_OK;
+        };
+        fakeDriver().onGetStatus = [](DWORD*) -> FT_STATUS { throw ServerStopped{}; };
+
+        paths = {{"{fw}", files.pattern("firmware.bin", 100)},
+                 {"{dbg}", files.pattern("bugaboo.prg", 20000)},
+                 {"{prg}", files.pattern("program.prg", 10000)},
+                 {"{data}", files.pattern("data.bin", 100)},
+                 {"{img}", files.pattern("disk.img", 1024)},
+                 {"{none}", files.missing("missing.prg")}};
+    }
+    void TearDown() override { restoreClock(); }
+
+    std::string substitute(std::string text) const {
+        for (const auto& [key, value] : paths) {
+            for (std::size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, key.size(), value);
+        }
+        return text;
+    }
+
+    // Runs the tool; `serves` is set when it went into the drive image server.
+    int run(const std::vector<std::string>& args, bool* serves = nullptr) {
+        std::vector<std::string> words = {"Vexlo"};
+        for (const std::string& a : args) words.push_back(substitute(a));
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        if (serves) *serves = false;
+        try {
+            return runVexlo(link, static_cast<int>(words.size()), argv.data());
+        } catch (const ServerStopped&) {
+            if (serves) *serves = true;
+            return 0;
+        }
+    }
+
+public:  // the case table arranges these
+    CartridgeLink link;
+    TempFiles files;
+    std::map<std::string, std::string> paths;
+    std::function<bool(const std::uint8_t*, DWORD)> failWrite;
+    int powerReply = 1;
+    std::uint8_t lastCode = 0;
+};
+
+// The link traffic in short: open, hdrN for a command header, wN for other
+// writes, R for a read, status for a receive-queue poll, close.
+std::string trace() {
+    std::string out;
+    for (const FakeCall& call : fakeDriver().calls) {
+        std::string token;
+        if (call.fn == "FT_OpenEx") token = "open";
+        if (call.fn == "FT_Close") token = "close";
+        if (call.fn == "FT_Read") token = "R";
+        if (call.fn == "FT_GetStatus") token = "status";
+        if (call.fn == "FT_Write") {
+            const bool isHeader = call.data.size() == 3 && call.data[0] == 0x53 && call.data[1] == 0x59;
+            token = isHeader ? "hdr" + std::to_string(call.data[2]) : "w" + std::to_string(call.data.size());
+        }
+        if (!token.empty()) out += (out.empty() ? "" : " ") + token;
+    }
+    return out;
+}
+
+// Located errors name a source line that moves with every edit.
+std::string withoutLines(const std::string& err) {
+    return std::regex_replace(err, std::regex(R"(\(source/Vexlo/Vexlo\.cpp \d+\))"), "(@)");
+}
+
+std::function<bool(const std::uint8_t*, DWORD)> failSize(DWORD size) {
+    return [size](const std::uint8_t*, DWORD count) { return count == size; };
+}
+std::function<bool(const std::uint8_t*, DWORD)> failHeader(int code) {
+    return [code](const std::uint8_t* data, DWORD count) { return count == 3 && data[2] == code; };
+}
+
+struct RunCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::function<void(VexloTest&)> arrange;
+    int status;
+    std::string out;
+    std::string err;
+    std::string trace;
+};
+
+const std::string kPowered = "open hdr12 R hdr7 R hdr7 R";
+const std::string kTime = "Time to execute 1.25\n\n";
+
+std::vector<RunCase> runCases() {
+    const std::string long2047(2047, 'a');
+    const std::string long2048(2048, 'a');
+    return {
+        // Parse errors: nothing printed, nothing opened.
+        {"valueMissingAtEnd", {"-prg"}, nullptr, -1, "", "", ""},
+        {"valueIsAnOption", {"-prg", "-dbg", "{dbg}"}, nullptr, -1, "", "", ""},
+        {"firstWordWithoutDash", {"prg", "{prg}"}, nullptr, -1, "", "", ""},
+        {"optionInCapitals", {"-PRG", "{prg}"}, nullptr, -1, "", "", ""},
+        {"unknownOption", {"-foo", "x"}, nullptr, -1, "", "", ""},
+        {"strayWordAtEnd", {"-prg", "{prg}", "extra"}, nullptr, -1, "", "", ""},
+
+        // Path checks: each missing file once, in a fixed order, then the end.
+        {"twoMissingPaths", {"-uc", "{none}", "-prg", "{none}"}, nullptr, -1, "",
+         "Error: -1: -prg path not found. (@)\nError: -1: -uc path not found. (@)\n", ""},
+        {"allFourMissing", {"-data", "{none}", "-uc", "{none}", "-dbg", "{none}", "-prg", "{none}"}, nullptr, -1, "",
+         "Error: -1: -prg path not found. (@)\nError: -1: -dbg path not found. (@)\n"
+         "Error: -1: -uc path not found. (@)\nError: -1: -data path not found. (@)\n",
+         ""},
+        {"driveImageCheckedLast", {"-drvimg", "{none}", "-prg", "{none}"}, nullptr, -1, "",
+         "Error: -1: -prg path not found. (@)\nError: -1: -drvimg path not found. (@)\n", ""},
+        {"driveImageMissing", {"-drvimg", "{none}", "-uc", "{fw}"}, nullptr, -1, "",
+         "Error: -1: -drvimg path not found. (@)\n", ""},
+        {"onlySecondOfTwoValuesCounts", {"-prg", "{none}", "-prg", "{prg}"}, nullptr, 0,
+         "Uploading prg-file {prg}.\n" + kTime, "", kPowered + " hdr8 hdr7 R hdr3 w2 w24576 hdr7 R close"},
+
+        // Values too long for the tool are refused before anything is opened.
+        {"longestValueIsAccepted", {"-prg", long2047}, nullptr, -1, "", "Error: -1: -prg path not found. (@)\n", ""},
+        {"pathTooLong", {"-prg", long2048}, nullptr, -1, "", "Error: -1: -prg value too long. (@)\n", ""},
+        {"commandsTooLong", {"-cmd", long2048, "-prg", "{prg}"}, nullptr, -1, "",
+         "Error: -1: -cmd value too long. (@)\n", ""},
+
+        {"commandsAlone", {"-cmd", "g"}, nullptr, 0, "Nothing to do.\n", "", ""},
+        {"emptyValueIsNotGiven", {"-prg", ""}, nullptr, 0, "Nothing to do.\n", "", ""},
+
+        // Opening.
+        {"noCartridge", {"-prg", "{prg}"}, [](VexloTest&) { fakeDriver().openStatus = FT_DEVICE_NOT_FOUND; }, -1, "",
+         "Error: -1: Failed to open Vexlo cartridge. (@)\n", "open"},
+        {"noDriver", {"-prg", "{prg}"}, [](VexloTest& t) { std::memset(&t.link, 0, sizeof t.link); }, -1,
+         "Error: FT_OpenEx is not valid!\n", "Error: -1: Failed to open Vexlo cartridge. (@)\n", ""},
+
+        // Power check: switched off is not an error, and nothing is uploaded.
+        {"powerReplyZero", {"-uc", "{fw}", "-prg", "{prg}"}, [](VexloTest& t) { t.powerReply = 0; }, 0, kBanner, "",
+         "open hdr12 R close"},
+        {"powerNoReply", {"-prg", "{prg}"}, [](VexloTest& t) { t.powerReply = -1; }, 0, kBanner, "",
+         "open hdr12 R close"},
+        {"powerHeaderFails", {"-prg", "{prg}"}, [](VexloTest& t) { t.failWrite = failHeader(12); }, 0, kBanner, "",
+         "open hdr12 close"},
+        {"powerReadMissing", {"-prg", "{prg}"}, [](VexloTest& t) { t.link.FT_Read = nullptr; }, 0,
+         std::string("Error: FT_Read is not valid!\n") + kBanner, "", "open hdr12 close"},
+
+        // Uploads: fixed order, each acknowledged, the time line, the close.
+        {"everyUpload",
+         {"-data", "{data}", "-prg", "{prg}", "-cmd", "g", "-dbg", "{dbg}", "-uc", "{fw}"},
+         nullptr,
+         0,
+         "Uploading firmare {fw}.\nUploading prg-file {dbg}.\nUploading prg-file {prg}.\nUploading data {data}.\n" +
+             kTime,
+         "",
+         kPowered +
+             " hdr2 w16384 hdr7 R hdr8 hdr7 R hdr3 w2 w32768 hdr7 R hdr3 w2 w24576 hdr7 R hdr9 w2 w101 hdr7 R close"},
+        {"dataOnlyNeedsNoPrepareLoad", {"-data", "{data}"}, nullptr, 0, "Uploading data {data}.\n" + kTime, "",
+         kPowered + " hdr9 w2 w101 hdr7 R close"},
+        {"firmwareFailureStillPreparesLoad", {"-uc", "{fw}", "-dbg", "{dbg}", "-prg", "{prg}"},
+         [](VexloTest& t) { t.failWrite = failSize(16384); }, -2,
+         "Uploading firmare {fw}.\nError: Upload firmware failed (-2)\n" + kTime, "",
+         kPowered + " hdr2 w16384 hdr8 hdr7 R close"},
+        {"debuggerFailureStopsProgram", {"-dbg", "{dbg}", "-prg", "{prg}", "-data", "{data}"},
+         [](VexloTest& t) { t.failWrite = failHeader(3); }, -2,
+         "Uploading prg-file {dbg}.\nError: UploadPrgFile failed (-2)\n" + kTime, "",
+         kPowered + " hdr8 hdr7 R hdr3 close"},
+        {"dataFailure", {"-prg", "{prg}", "-data", "{data}"}, [](VexloTest& t) { t.failWrite = failSize(101); }, -2,
+         "Uploading prg-file {prg}.\nUploading data {data}.\nError: Upload data failed (-2)\n" + kTime, "",
+         kPowered + " hdr8 hdr7 R hdr3 w2 w24576 hdr7 R hdr9 w2 w101 close"},
+        {"prepareLoadOutcomeIgnored", {"-prg", "{prg}"}, [](VexloTest& t) { t.failWrite = failHeader(8); }, 0,
+         "Uploading prg-file {prg}.\n" + kTime, "", kPowered + " hdr8 hdr7 R hdr3 w2 w24576 hdr7 R close"},
+        {"closeMissing", {"-data", "{data}"}, [](VexloTest& t) { t.link.FT_Close = nullptr; }, 0,
+         "Uploading data {data}.\n" + kTime + "Error: FT_Close is not valid!\n", "", kPowered + " hdr9 w2 w101 hdr7 R"},
+    };
+}
+
+TEST_F(VexloTest, RunsAsTabled) {
+    for (const RunCase& c : runCases()) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        if (c.arrange) c.arrange(*this);
+        ConsoleCapture console;
+        bool serves = true;
+        EXPECT_EQ(run(c.args, &serves), c.status);
+        EXPECT_FALSE(serves);
+        EXPECT_EQ(console.out(), substitute(c.out));
+        EXPECT_EQ(withoutLines(console.err()), c.err);
+        EXPECT_EQ(trace(), c.trace);
+    }
+}
+
+TEST_F(VexloTest, NoArgumentsPrintsHelp) {
+    ConsoleCapture console;
+    EXPECT_EQ(run({}), -1);
+    const std::string out = console.out();
+    const std::string first = out.substr(0, out.find(")\n") + 2);
+    EXPECT_TRUE(std::regex_match(
+        first, std::regex(R"(\n\nVexlo help: \(version 0\.51 [A-Z][a-z]{2} [ 0-9]\d \d{4} \d\d:\d\d:\d\d\)\n)")))
+        << first;
+    EXPECT_EQ(out.substr(first.size()),
+              "-------------------------------------------------------\n\n"
+              "-prg [path]\n Start Prg-file.\n\n"
+              "-dbg [path]\n Bugaboo path. If given bugaboo is started before.\n\n"
+              "-cmd [Bugaboo commands]\n Bugaboo commands which are executed after loading. -cmd g starts the prg "
+              "directly after loading. The commands are separated by :\n\n"
+              "-uc [path]\n Upload cartridge (68k firmware).\n\n"
+              "-data [path]\n Send data of max 16kb to the cartridge. This can be used to send data after a prg is "
+              "started. The 16kb is visable from $fa8000-$fabfff.\n\n"
+              "-drvimg [path]\n Starts the drive image server with the given drive image.\n\n");
+    EXPECT_EQ(console.err(), "");
+    EXPECT_TRUE(fakeDriver().calls.empty());
+}
+
+// The debugger command string travels in the header block of every program upload.
+TEST_F(VexloTest, CommandsGoIntoEveryProgramHeader) {
+    struct Case {
+        std::string cmd;
+        std::string header;
+    };
+    const std::string seventy = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ01234567";
+    const Case cases[] = {
+        {"g", "le:g"},
+        {seventy, "le:" + seventy.substr(0, 60)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cmd);
+        SetUp();
+        ConsoleCapture console;
+        ASSERT_EQ(run({"-dbg", "{dbg}", "-prg", "{prg}", "-cmd", c.cmd}), 0);
+        std::vector<std::uint8_t> expected(64, 0);
+        std::memcpy(expected.data(), c.header.data(), c.header.size());
+        int bodies = 0;
+        for (const FakeCall& call : fakeDriver().callsOf("FT_Write")) {
+            if (call.data.size() > 16384) {
+                ++bodies;
+                EXPECT_EQ(std::vector<std::uint8_t>(call.data.begin(), call.data.begin() + 64), expected);
+            }
+        }
+        EXPECT_EQ(bodies, 2);
+    }
+}
+
+// With a drive image the run ends in the server, which keeps the device open.
+TEST_F(VexloTest, DriveImageHandsOverToTheServer) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int powerReply;
+        std::string outStart;
+        std::string trace;
+    };
+    const Case cases[] = {
+        {"imageOnly", {"-drvimg", "{img}"}, 1, kTime, kPowered + " status"},
+        {"afterUploads", {"-drvimg", "{img}", "-data", "{data}"}, 1, "Uploading data {data}.\n" + kTime,
+         kPowered + " hdr9 w2 w101 hdr7 R status"},
+        {"switchedOff", {"-drvimg", "{img}", "-prg", "{prg}"}, 0, kBanner, "open hdr12 R status"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        powerReply = c.powerReply;
+        ConsoleCapture console;
+        bool serves = false;
+        run(c.args, &serves);
+        EXPECT_TRUE(serves);
+        const std::string out = console.out();
+        const std::string start = substitute(c.outStart);
+        EXPECT_EQ(out.substr(0, start.size()), start);
+        EXPECT_NE(out.find("starting VexloServer"), std::string::npos) << out;
+        EXPECT_EQ(trace(), c.trace);
+    }
+}
+
+}  // namespace
