@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "AhdiImage.h"
+#include "TextMatch.h"
 #include "DriveImage.h"
 #include "FakeDriver.h"
 
@@ -19,7 +19,7 @@ namespace {
 using ahdi::AhdiImage;
 
 const char* const kAssertionPattern =
-    "Assertion '%s' failed, file 'source/DriveImage/DriveImage\\.cpp' line '[0-9]+'\\.\n";
+    "Assertion '%s' failed, file 'source/DriveImage/DriveImage.cpp' line '#'.\n";
 
 std::string assertionLine(const char* condition) {
     char text[256];
@@ -141,7 +141,7 @@ TEST(DriveImage, MissingFileReportsAssertion) {
     const std::string path = ahdi::tempImagePath("absent.img");
     EXPECT_EQ(image.Load(path.c_str()), -5);
     EXPECT_EQ(image.pImage, nullptr);
-    EXPECT_TRUE(std::regex_match(console.err(), std::regex(assertionLine("pFile")))) << console.err();
+    EXPECT_TRUE(matchesWithNumbers(console.err(), assertionLine("pFile"))) << console.err();
 }
 
 TEST(DriveImage, WindowMapsBufferOntoFileSectors) {
@@ -250,7 +250,7 @@ TEST(DriveImage, ReadSectorsWithoutImageReportsAssertion) {
     std::uint8_t out[4] = {1, 2, 3, 4};
     EXPECT_FALSE(image.ReadSectors(0, 0, out));
     EXPECT_EQ(out[0], 1);
-    EXPECT_TRUE(std::regex_match(console.err(), std::regex(assertionLine("pImage")))) << console.err();
+    EXPECT_TRUE(matchesWithNumbers(console.err(), assertionLine("pImage"))) << console.err();
 }
 
 }  // namespace

@@ -4,12 +4,12 @@
 
 #include <cstdio>
 #include <deque>
-#include <regex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "AhdiImage.h"
+#include "TextMatch.h"
 #include "CartridgeCommands.h"
 #include "FakeDriver.h"
 #include "VexloServer.h"
@@ -22,7 +22,7 @@ const std::string kBanner = "starting VexloServer\n\nrunning...\n";
 
 // The located error line of the server for `message`, as a pattern.
 std::string located(const std::string& message) {
-    return "Error: -1: " + message + " \\(source/VexloServer/VexloServer\\.cpp [0-9]+\\)\n";
+    return "Error: -1: " + message + " (source/VexloServer/VexloServer.cpp #)\n";
 }
 
 Bytes sectorReply(const Bytes& data) {
@@ -208,8 +208,8 @@ TEST_F(VexloServerTest, UnknownCommandIsReportedAndServingGoesOn) {
         fakeDriver().calls.clear();
         serve(concat({{0x53, 0x59, std::uint8_t(command), 0x00, 0x00, 0x01}, request(0, 1)}));
         const std::string line = "Error: -1: VexloServer::Handle unknown cmd " + std::to_string(command) +
-                                 " \\(source/VexloServer/VexloServer\\.cpp [0-9]+\\) \n";
-        EXPECT_TRUE(std::regex_match(err().substr(errBefore), std::regex(line))) << err().substr(errBefore);
+                                 " (source/VexloServer/VexloServer.cpp #) \n";
+        EXPECT_TRUE(matchesWithNumbers(err().substr(errBefore), line)) << err().substr(errBefore);
         EXPECT_EQ(writes().size(), 1u);
     }
 }
@@ -307,7 +307,7 @@ TEST_F(VexloServerTest, FailedReadsAndWritesAreReportedAndServingGoesOn) {
         if (c.error == nullptr) {
             EXPECT_EQ(err().substr(errBefore), "");
         } else {
-            EXPECT_TRUE(std::regex_match(err().substr(errBefore), std::regex(located(c.error))))
+            EXPECT_TRUE(matchesWithNumbers(err().substr(errBefore), located(c.error)))
                 << err().substr(errBefore);
         }
         EXPECT_EQ(writes().size(), c.writes);
@@ -330,7 +330,7 @@ TEST_F(VexloServerTest, MissingEntryPoints) {
         const std::size_t outBefore = out().size();
         serve(request(0, 1));
         EXPECT_EQ(out().substr(outBefore), "read sector 0 boot \nError: FT_Write is not valid!\n");
-        EXPECT_TRUE(std::regex_match(err(), std::regex(located("VexloServer::Handle upload sector failed"))));
+        EXPECT_TRUE(matchesWithNumbers(err(), located("VexloServer::Handle upload sector failed")));
         installFakes(link_);
     }
     {
@@ -342,7 +342,7 @@ TEST_F(VexloServerTest, MissingEntryPoints) {
         server_.ServeOnce();
         EXPECT_EQ(out().substr(outBefore), "Error: FT_Read is not valid!\n");
         EXPECT_TRUE(
-            std::regex_match(err().substr(errBefore), std::regex(located("VexloServer::Serve sync1 read failed"))));
+            matchesWithNumbers(err().substr(errBefore), located("VexloServer::Serve sync1 read failed")));
     }
 }
 
@@ -351,9 +351,9 @@ TEST_F(VexloServerTest, NoImageAnswersNothing) {
     serve(request(0, 1));
     EXPECT_EQ(out(), "read sector 0 boot \n");
     const std::string expected =
-        "Assertion 'pImage' failed, file 'source/DriveImage/DriveImage\\.cpp' line '[0-9]+'\\.\n" +
+        "Assertion 'pImage' failed, file 'source/DriveImage/DriveImage.cpp' line '#'.\n" +
         located("VexloServer::Handle read sector failed");
-    EXPECT_TRUE(std::regex_match(err(), std::regex(expected))) << err();
+    EXPECT_TRUE(matchesWithNumbers(err(), expected)) << err();
     EXPECT_TRUE(writes().empty());
 }
 
@@ -394,8 +394,8 @@ TEST_F(VexloServerTest, RefusesRepliesTheBufferOrLengthCannotHold) {
         serve(request(c.first, c.count));
         if (c.replyBytes == 0) {
             EXPECT_TRUE(writes().empty());
-            EXPECT_TRUE(std::regex_match(err().substr(errBefore),
-                                         std::regex(located("VexloServer::Handle read sector failed"))))
+            EXPECT_TRUE(matchesWithNumbers(err().substr(errBefore),
+                                         located("VexloServer::Handle read sector failed")))
                 << err().substr(errBefore);
         } else {
             ASSERT_EQ(writes().size(), 1u);
