@@ -296,7 +296,7 @@ TEST_F(UploaderTest, UploadPrgFileResumesAfterPartialAndStalledWrites) {
             // header, count, purge, first body write, then the stalled write and its recovery
             EXPECT_EQ(std::vector<std::string>(seq.begin() + 4, seq.begin() + 4 + afterStall.size()), afterStall);
         }
-        const FakeCall& lastRead = fakeDriver().callsOf("FT_Read").back();
+        const FakeCall lastRead = fakeDriver().callsOf("FT_Read").back();
         EXPECT_EQ(lastRead.handle, handleOf(c.reopens == 0 ? 100 : c.reopens));
     }
 }

@@ -2,10 +2,10 @@
 // driver: what it prints, what crosses the link, and its exit status.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <functional>
 #include <map>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -114,8 +114,23 @@ std::string trace() {
 }
 
 // Located errors name a source line that moves with every edit.
-std::string withoutLines(const std::string& err) {
-    return std::regex_replace(err, std::regex(R"(\(source/Vexlo/Vexlo\.cpp \d+\))"), "(@)");
+std::string withoutLines(std::string err) {
+    const std::string where = "(source/Vexlo/Vexlo.cpp ";
+    for (std::size_t at = 0; (at = err.find(where, at)) != std::string::npos;) {
+        const std::size_t close = err.find(')', at);
+        err.replace(at, close + 1 - at, "(@)");
+        at += 3;
+    }
+    return err;
+}
+
+// "Mmm dd yyyy hh:mm:ss" as the compiler's date and time macros spell them.
+bool isBuildStamp(const std::string& s) {
+    auto digit = [&](std::size_t i) { return s[i] >= '0' && s[i] <= '9'; };
+    return s.size() == 20 && std::isupper(static_cast<unsigned char>(s[0])) && s[3] == ' ' &&
+           (s[4] == ' ' || digit(4)) && digit(5) && s[6] == ' ' && digit(7) && digit(8) && digit(9) && digit(10) &&
+           s[11] == ' ' && digit(12) && digit(13) && s[14] == ':' && digit(15) && digit(16) && s[17] == ':' &&
+           digit(18) && digit(19);
 }
 
 std::function<bool(const std::uint8_t*, DWORD)> failSize(DWORD size) {
@@ -239,9 +254,9 @@ TEST_F(VexloTest, NoArgumentsPrintsHelp) {
     EXPECT_EQ(run({}), -1);
     const std::string out = console.out();
     const std::string first = out.substr(0, out.find(")\n") + 2);
-    EXPECT_TRUE(std::regex_match(
-        first, std::regex(R"(\n\nVexlo help: \(version 0\.51 [A-Z][a-z]{2} [ 0-9]\d \d{4} \d\d:\d\d:\d\d\)\n)")))
-        << first;
+    const std::string intro = "\n\nVexlo help: (version 0.51 ";
+    ASSERT_EQ(first.substr(0, intro.size()), intro);
+    EXPECT_TRUE(isBuildStamp(first.substr(intro.size(), first.size() - intro.size() - 2))) << first;
     EXPECT_EQ(out.substr(first.size()),
               "-------------------------------------------------------\n\n"
               "-prg [path]\n Start Prg-file.\n\n"
