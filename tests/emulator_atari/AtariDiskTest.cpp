@@ -13,48 +13,13 @@
 #include <vector>
 
 #include "AtariDisk.h"
+#include "AtariImageFiles.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-struct Request {
-    std::uint16_t first;
-    std::uint8_t count;
-};
-
-// Serves a partition held in memory, like the server does from its buffer,
-// and records every request.
-struct MemoryDisk {
-    Bytes partition;
-    std::uint32_t bytesPerSector = 512;
-    std::vector<Request> requests;
-    int failAtRequest = -1;  // this request (0-based) fails
-    bool shortReplies = false;
-
-    RequestSectors requester() {
-        return [this](std::uint16_t first, std::uint8_t count, Bytes& data, std::string& error) {
-            const int index = static_cast<int>(requests.size());
-            requests.push_back({first, count});
-            if (index == failAtRequest) {
-                error = "no reply";
-                return false;
-            }
-            const std::size_t begin = static_cast<std::size_t>(first) * bytesPerSector;
-            std::size_t length = static_cast<std::size_t>(count) * bytesPerSector;
-            if (begin + length > partition.size()) {
-                error = "past the partition";
-                return false;
-            }
-            if (shortReplies && index > 0) length -= 1;
-            data.assign(partition.begin() + static_cast<std::ptrdiff_t>(begin),
-                        partition.begin() + static_cast<std::ptrdiff_t>(begin + length));
-            return true;
-        };
-    }
-};
+using namespace atari_test;
 
 struct TaskRun {
     bool ok = false;
@@ -71,21 +36,6 @@ TaskRun runTasks(const std::string& config, MemoryDisk& disk, const fs::path& ou
         run.log += '\n';
     });
     return run;
-}
-
-Bytes readWhole(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-Bytes pattern(std::size_t size, std::uint32_t seed) {
-    Bytes out(size);
-    std::uint32_t x = seed * 2654435761u + 1;
-    for (auto& b : out) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<std::uint8_t>(x >> 16);
-    }
-    return out;
 }
 
 class TempDir {
@@ -196,6 +146,8 @@ struct TinyCase {
     std::uint32_t clusters;
 };
 
+void PrintTo(const TinyCase& c, std::ostream* os) { *os << c.name; }
+
 class TinyVolumeTest : public ::testing::TestWithParam<TinyCase> {};
 
 TEST_P(TinyVolumeTest, FragmentedFileReadsBackInChainOrderWithRunsMerged) {
@@ -288,6 +240,8 @@ const Fault faults[] = {
     {"FileWithoutClusters", [](TinyVolume& v) { v.put16(TinyVolume::ROOT * 512 + 26, 0); }, "outside the disk"},
     {"SizeBeyondTheDisk", [](TinyVolume& v) { v.put16(TinyVolume::ROOT * 512 + 30, 0x100); }, "does not fit"},
 };
+
+void PrintTo(const Fault& f, std::ostream* os) { *os << f.name; }
 
 class FaultTest : public ::testing::TestWithParam<std::tuple<int, Fault>> {};
 
@@ -427,49 +381,14 @@ TEST(AtariTasks, ParsesTheScript) {
 
 // --- Real Atari images --------------------------------------------------
 
-bool haveImageTools() {
-    return std::system("command -v mkfs.fat >/dev/null 2>&1 && command -v mcopy >/dev/null 2>&1") == 0;
-}
-
-// The partition as the server's window presents it: root sector checked,
-// partition entry 0 at its start sector, buffer offsets from 1024 on
-// mapped to file offset + 65126400.
-bool loadServedPartition(const fs::path& image, MemoryDisk& disk, std::string& why) {
-    std::ifstream in(image, std::ios::binary);
-    Bytes root(512);
-    in.read(reinterpret_cast<char*>(root.data()), 512);
-    std::uint32_t sum = 0;
-    for (int i = 0; i < 256; ++i) sum += (root[2 * i] << 8) | root[2 * i + 1];
-    if ((sum & 0xFFFF) != 0x1234 || !(root[454] & 1)) {
-        why = "root sector checksum or active flag wrong";
-        return false;
-    }
-    auto be32 = [&](int at) {
-        return (std::uint32_t{root[at]} << 24) | (root[at + 1] << 16) | (root[at + 2] << 8) | root[at + 3];
-    };
-    const std::uint64_t bufferOffset = std::uint64_t{be32(458)} * 512;
-    const std::uint64_t length = std::uint64_t{be32(462)} * 512;
-    if (bufferOffset < 1024 || bufferOffset + length > 20971520) {
-        why = "partition outside the window";
-        return false;
-    }
-    disk.partition.assign(length, 0);
-    in.seekg(static_cast<std::streamoff>(bufferOffset + 65126400));
-    in.read(reinterpret_cast<char*>(disk.partition.data()), static_cast<std::streamsize>(length));
-    if (!in) {
-        why = "file shorter than its partition";
-        return false;
-    }
-    disk.bytesPerSector = disk.partition[11] | (disk.partition[12] << 8);
-    return true;
-}
-
 struct ImageCase {
     const char* name;
     const char* options;
     int fatBits;
     int maxCount;  // sectors a reply can carry
 };
+
+void PrintTo(const ImageCase& c, std::ostream* os) { *os << c.name; }
 
 class AtariImageTest : public ::testing::TestWithParam<ImageCase> {};
 
@@ -478,22 +397,10 @@ TEST_P(AtariImageTest, EveryFileReadsBackByteForByte) {
     const ImageCase& c = GetParam();
     TempDir tmp;
     const fs::path src = tmp.path() / "src";
-    std::map<std::string, Bytes> files{
-        {"HELLO.TXT", Bytes{'H', 'e', 'l', 'l', 'o', '\r', '\n'}},
-        {"EMPTY.DAT", {}},
-        {"EXACT.BIN", pattern(8192, 1)},
-        {"DIR/BIG.BIN", pattern(300001, 2)},
-        {"DIR/SUB/DEEP.TXT", pattern(5000, 3)},
-    };
-    for (const auto& [name, content] : files) {
-        fs::create_directories((src / name).parent_path());
-        std::ofstream(src / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
-    }
+    const FileTree files = sampleTree();
+    writeTree(files, src);
     const fs::path image = tmp.path() / "disk.img";
-    const std::string command = std::string(MAKE_ATARI_IMAGE) + " " + c.options + " '" + image.string() + "' '" +
-                                src.string() + "' >/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ASSERT_TRUE(makeImage(MAKE_ATARI_IMAGE, c.options, image, src));
     MemoryDisk disk;
     std::string why;
     ASSERT_TRUE(loadServedPartition(image, disk, why)) << why;

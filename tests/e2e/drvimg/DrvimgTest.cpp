@@ -1,0 +1,173 @@
+// `Vexlo -drvimg` end to end: the real program, loading the emulator as its
+// driver library, serves Atari images made by tools/make-atari-image; the
+// emulated Atari reads every file back through the server's replies.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "AtariDisk.h"
+#include "AtariImageFiles.h"
+
+namespace fs = std::filesystem;
+using namespace atari_test;
+
+namespace {
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+    return n;
+}
+
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::string log;  // the emulator's log
+};
+
+// Runs `Vexlo -drvimg <image>` in `dir` against the emulator with the given
+// settings (the output folder is dir/out).
+ProgramRun runVexlo(const fs::path& dir, const std::string& image, const std::string& settings) {
+    const std::string command = "cd '" + dir.string() + "' && VEXLO_EMULATOR='out=" + (dir / "out").string() + ";" +
+                                settings + "' LD_LIBRARY_PATH='" + EMULATOR_DIR + "' timeout 120 '" + VEXLO_PROGRAM +
+                                "' -drvimg '" + image + "' >stdout.txt 2>stderr.txt";
+    ProgramRun run;
+    const int raw = std::system(command.c_str());
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = readText(dir / "stdout.txt");
+    run.err = readText(dir / "stderr.txt");
+    run.log = readText(dir / "out" / "emulator.log");
+    return run;
+}
+
+fs::path freshDir(const std::string& name) {
+    const fs::path dir = fs::path(WORK_DIR) / name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+// The server's trace of one request, its area worked out from the BPB the
+// way the server does it.
+std::string traceLine(const Bytes& boot, std::uint16_t first, std::uint8_t count) {
+    const int fatCount = boot[16];
+    const auto sectorsPerFat = static_cast<std::int16_t>(boot[22] | (boot[23] << 8));
+    const int rootEntries = boot[17] | (boot[18] << 8);
+    const auto h = static_cast<std::int16_t>(fatCount * sectorsPerFat);
+    const int r = rootEntries * 32 / 1024;
+    const char* area = "data";
+    if (first == 0) {
+        area = "boot";
+    } else if (first < h + 1) {
+        area = "fat";
+    } else if (first < h + 1 + r) {
+        area = "dir";
+    }
+    char line[64];
+    if (count == 1) {
+        std::snprintf(line, sizeof line, "read sector %d %s \n", first, area);
+    } else {
+        std::snprintf(line, sizeof line, "read sector %d-%d %s \n", first, first + count, area);
+    }
+    return line;
+}
+
+struct DrvimgCase {
+    const char* name;
+    const char* imageOptions;
+    const char* tasks;
+    int fatBits;
+};
+
+void PrintTo(const DrvimgCase& c, std::ostream* os) { *os << c.name; }
+
+class DrvimgTest : public ::testing::TestWithParam<DrvimgCase> {};
+
+TEST_P(DrvimgTest, TheAtariReadsEveryFileBackThroughTheServer) {
+    if (!haveImageTools()) GTEST_SKIP() << "mkfs.fat or mcopy missing";
+    const DrvimgCase& c = GetParam();
+    const fs::path dir = freshDir(c.name);
+    const FileTree files = sampleTree();
+    writeTree(files, dir / "src");
+    ASSERT_TRUE(makeImage(MAKE_ATARI_IMAGE, c.imageOptions, dir / "disk.img", dir / "src"));
+
+    // The same reader run here against the image gives the requests the
+    // server must see, in order.
+    MemoryDisk expected;
+    std::string why;
+    ASSERT_TRUE(loadServedPartition(dir / "disk.img", expected, why)) << why;
+    std::vector<AtariTask> tasks;
+    ASSERT_TRUE(parseAtariTasks(c.tasks, tasks, why)) << why;
+    ASSERT_TRUE(runAtariTasks(tasks, expected.requester(), (dir / "expected").string(), [](const std::string&) {}));
+    std::string traces;
+    for (const Request& r : expected.requests) traces += traceLine(expected.partition, r.first, r.count);
+
+    const ProgramRun run = runVexlo(dir, "disk.img", std::string("atari=") + c.tasks);
+
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::string start = "starting VexloServer\n\nusing drive image: disk.img\n\nrunning...\n";
+    const std::size_t at = run.out.find(start);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.substr(at + start.size()), traces);
+
+    const fs::path got = dir / "out" / "atari";
+    for (const auto& [name, content] : files) {
+        ASSERT_TRUE(fs::is_regular_file(got / name)) << name;
+        EXPECT_TRUE(readWhole(got / name) == content) << name << " differs";
+    }
+    std::size_t written = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(got)) written += entry.is_regular_file();
+    EXPECT_EQ(written, files.size());
+
+    EXPECT_NE(run.log.find("FAT" + std::to_string(c.fatBits) + " of"), std::string::npos);
+    EXPECT_NE(run.log.find(std::to_string(files.size()) + " files, " + std::to_string(treeBytes(files)) + " bytes\n"),
+              std::string::npos);
+    if (std::string(c.tasks).find("list") != std::string::npos) {
+        EXPECT_NE(run.log.find("Directory of /DIR/SUB\n"), std::string::npos);
+        EXPECT_NE(run.log.find("  BIG.BIN          300001\n"), std::string::npos);
+    }
+}
+
+const DrvimgCase cases[] = {
+    {"Fat16Sectors512", "--size-mb 8 --sector-size 512", "list;readall", 16},
+    {"Fat16Sectors1024", "--size-mb 16 --sector-size 1024", "list;read:/dir/big.bin;readall", 16},
+    {"Fat16Sectors4096", "--size-mb 19 --sector-size 4096", "readall", 16},
+    {"Fat12Sectors2048", "--size-mb 4 --sector-size 2048 --fat 12", "list;readall", 12},
+};
+
+INSTANTIATE_TEST_SUITE_P(Images, DrvimgTest, ::testing::ValuesIn(cases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An image that does not load leaves the server without one: it traces the
+// request but sends no reply, and the Atari gives up.
+TEST(DrvimgUnloadableImage, EveryRequestIsRefusedAndTheAtariGivesUp) {
+    const fs::path dir = freshDir("UnloadableImage");
+    std::ofstream(dir / "blank.img", std::ios::binary) << std::string(1024, '\0');
+
+    const ProgramRun run = runVexlo(dir, "blank.img", "atari=list;atari_retries=0");
+
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("using drive image: blank.img\n\nrunning...\nread sector 0 boot \n"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(countOf(run.err, "Bad root checksum (blank.img)\n"), 1u) << run.err;
+    EXPECT_EQ(countOf(run.err, "VexloServer::Handle read sector failed"), 1u) << run.err;
+    EXPECT_NE(run.log.find("disk unreadable: boot sector request failed"), std::string::npos) << run.log;
+    EXPECT_FALSE(fs::exists(dir / "out" / "atari" / "HELLO.TXT"));
+}
+
+}  // namespace
