@@ -8,7 +8,11 @@
 #include <cstdio>
 #include <string>
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// MinGW's C++ runtime formats with its own C99 printf ("%zu" works); the
+// plain "printf" archetype would check against Microsoft's older one.
+#define EMU_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#elif defined(__GNUC__)
 #define EMU_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define EMU_PRINTF(fmt, args)
