@@ -2,7 +2,8 @@
 #   cmake -DOBJDUMP=<objdump> -DFILE=<exe or dll> -DCHECK=imports -P check-pe.cmake
 #     fails when the file imports any DLL beyond the system's C runtime and
 #     KERNEL32: the programs must start on a stock Windows, and reach the
-#     driver only by loading it at run time.
+#     driver only by loading it at run time. -DEXTRA_ALLOWED=<name;...> allows
+#     more system DLLs (base names, e.g. ws2_32) for this file.
 #   cmake -DOBJDUMP=<objdump> -DFILE=<dll> -DCHECK=exports [-DSTDCALL=ON] -P check-pe.cmake
 #     fails unless the driver DLL exports exactly the 18 entry points under
 #     their plain names; with STDCALL, also unless each was compiled as
@@ -30,7 +31,13 @@ string(REPLACE "\r" "" headers "${headers}")
 string(REPLACE "\n" ";" lines "${headers}")
 
 if(CHECK STREQUAL "imports")
-  set(allowed "^(kernel32|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\\.dll$")
+  set(allowedNames kernel32 msvcrt ucrtbase "api-ms-win-crt-[a-z0-9-]+")
+  if(DEFINED EXTRA_ALLOWED)
+    string(TOLOWER "${EXTRA_ALLOWED}" extra)
+    list(APPEND allowedNames ${extra})
+  endif()
+  list(JOIN allowedNames "|" alternatives)
+  set(allowed "^(${alternatives})\\.dll$")
   set(imports "")
   foreach(line IN LISTS lines)
     if(line MATCHES "^[ \t]*DLL Name: (.+)$")

@@ -47,7 +47,7 @@ prepare() {  # prepare WITH-DRIVER PROGRAM...
     cp "$VEXLO_WIN64_DIR/bin/$program.exe" "$VEXLO_WORK/run/" || fail "no $program.exe in the cross build"
   done
   if [ "$withDriver" = yes ]; then
-    cp "$VEXLO_WIN64_DIR/bin/Ftd2xx.dll" "$VEXLO_WORK/run/" || fail "no Ftd2xx.dll in the cross build"
+    cp "$VEXLO_WIN64_DIR/emulator/Ftd2xx.dll" "$VEXLO_WORK/run/" || fail "no Ftd2xx.dll in the cross build"
   fi
   cd "$VEXLO_WORK/run" || fail "cannot enter $VEXLO_WORK/run"
 }
