@@ -333,6 +333,28 @@ TEST_F(PlayerTest, RetryPathGrowsTheWait) {
               "   TAP State = RUNTEST/IDLE\n");
 }
 
+TEST_F(PlayerTest, RetryWaitStopsAtTheEndsOfItsRange) {
+    struct Case {
+        const char* runTest;
+        const char* wait;
+    };
+    const Case cases[] = {
+        {"XRUNTEST 2000000000\n", "   Wait = 2147483647 usec"},
+        {"XRUNTEST 0x80000000\n", "   Wait = -2147483648 usec"},  // a negative time still takes the pause path
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.runTest);
+        fakeDriver().reset();
+        fakeDriver().clockStepMs = 100000;  // a 36-minute wait in a few passes
+        debugLevel = 3;
+        ConsoleCapture console;
+        EXPECT_EQ(run(std::string("XSDRSIZE 8\nXTDOMASK 0xff\n") + c.runTest + "XREPEAT 2\nXSDRTDO 0x00 0x55\n"),
+                  ERR_MAX_RETRIES);
+        EXPECT_EQ(linesStartingWith(console.out(), {"   Retry", "   Wait"}),
+                  (std::vector<std::string>{"   Retry #1", c.wait, "   Retry #2", c.wait, c.wait}));
+    }
+}
+
 TEST_F(PlayerTest, MismatchOutcomes) {
     const std::vector<std::uint8_t> miss(8, 0xEF);
     const std::vector<std::uint8_t> hit = tdoReplies({0x55}, 8);
