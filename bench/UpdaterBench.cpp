@@ -1,0 +1,208 @@
+// Host cost of the FPGA updater: the pin driver, the TAP walk and whole XSVF
+// files played through the real player, with driver entry points that only
+// count and a clock that ends every wait after one pass. What is left is the
+// updater's own work per driver call.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "CartridgeCommands.h"
+#include "NullDriver.h"
+#include "PinDriver.h"
+#include "TapState.h"
+#include "XsvfInputs.h"
+#include "XsvfPlayer.h"
+
+namespace {
+
+CartridgeLink link;
+
+void setUp() {
+    bench::installNullDriver(link);
+    bench::setReadFeed(nullptr, 0);
+    bench::installJumpingClock();
+    bench::silenceConsole();
+    linkPtr = &link;
+}
+
+// Calls, bytes and time per call and per bit, from the counts of the run.
+void report(benchmark::State& state, const bench::NullCounts& before, double bitsPerIteration) {
+    const bench::NullCounts& c = bench::nullCounts;
+    const double calls = static_cast<double>(c.calls() - before.calls());
+    const double bytes = static_cast<double>(c.writeBytes - before.writeBytes + c.readBytes - before.readBytes);
+    const double reads = static_cast<double>(c.reads - before.reads);
+    using benchmark::Counter;
+    state.counters["calls"] = Counter(calls, Counter::kAvgIterations);
+    state.counters["reads"] = Counter(reads, Counter::kAvgIterations);
+    state.counters["bytes"] = Counter(bytes, Counter::kAvgIterations);
+    state.counters["s_per_call"] = Counter(calls, Counter::kIsRate | Counter::kInvert);
+    if (bitsPerIteration > 0) {
+        state.counters["s_per_bit"] =
+            Counter(bitsPerIteration * static_cast<double>(state.iterations()), Counter::kIsRate | Counter::kInvert);
+    }
+}
+
+ShiftValue& patternValue(int bits) {
+    static ShiftValue value;
+    value.length = static_cast<std::int16_t>((bits + 7) / 8);
+    for (int i = 0; i < value.length; ++i) {
+        value.bytes[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    }
+    return value;
+}
+
+// The baseline: one FT_Write straight through the entry-point table.
+void BM_BareCall(benchmark::State& state) {
+    setUp();
+    std::uint8_t pins = 0x06;
+    const bench::NullCounts before = bench::nullCounts;
+    for (auto _ : state) {
+        DWORD written = 0;
+        // Read the pointer afresh each time, as a call through the record does.
+        PFN_FT_Write write = link.FT_Write;
+        benchmark::DoNotOptimize(write);
+        benchmark::DoNotOptimize(write(link.deviceHandle, &pins, 1, &written));
+    }
+    report(state, before, 0);
+}
+BENCHMARK(BM_BareCall);
+
+// The same through the link's checked call.
+void BM_CheckedCall(benchmark::State& state) {
+    setUp();
+    std::uint8_t pins = 0x06;
+    const bench::NullCounts before = bench::nullCounts;
+    for (auto _ : state) {
+        DWORD written = 0;
+        benchmark::DoNotOptimize(link.Write(&pins, 1, &written));
+        benchmark::ClobberMemory();
+    }
+    report(state, before, 0);
+}
+BENCHMARK(BM_CheckedCall);
+
+// One pin change: header and pin byte, two calls.
+void BM_WritePins(benchmark::State& state) {
+    setUp();
+    const bench::NullCounts before = bench::nullCounts;
+    std::uint8_t pins = 0;
+    for (auto _ : state) {
+        writePins(pins);
+        pins = static_cast<std::uint8_t>(pins ^ PIN_TCK);
+    }
+    report(state, before, 0);
+}
+BENCHMARK(BM_WritePins);
+
+// Single-mode shifts; the argument is the bit count, the second whether TDO
+// is captured.
+void BM_ShiftSingle(benchmark::State& state) {
+    setUp();
+    const int bits = static_cast<int>(state.range(0));
+    const bool capture = state.range(1) != 0;
+    const ShiftValue& tdi = patternValue(bits);
+    static ShiftValue captured;
+    const bench::NullCounts before = bench::nullCounts;
+    for (auto _ : state) {
+        shiftBits(bits, tdi, capture ? &captured : nullptr, true);
+    }
+    report(state, before, bits);
+}
+BENCHMARK(BM_ShiftSingle)->ArgNames({"bits", "tdo"})->ArgsProduct({{32, 4096}, {0, 1}});
+
+// Block mode: 4097 bits as one write of clock records.
+void BM_ShiftBlock(benchmark::State& state) {
+    setUp();
+    const bool exitOnLast = state.range(0) != 0;
+    const ShiftValue& tdi = patternValue(BLOCK_SHIFT_BITS);
+    const bench::NullCounts before = bench::nullCounts;
+    for (auto _ : state) {
+        shiftBits(BLOCK_SHIFT_BITS, tdi, nullptr, exitOnLast);
+    }
+    report(state, before, BLOCK_SHIFT_BITS);
+}
+BENCHMARK(BM_ShiftBlock)->ArgName("exit")->Arg(0)->Arg(1);
+
+// A TAP walk through the states an XSVF run visits: reset, IR shift, IR
+// pause, DR shift, DR pause, Run-Test/Idle.
+void BM_TapWalk(benchmark::State& state) {
+    setUp();
+    const std::uint8_t targets[] = {TAP_RESET,  TAP_RUNTEST_IDLE, TAP_IRSHIFT, TAP_IRPAUSE,
+                                    TAP_DRSHIFT, TAP_DRPAUSE,     TAP_DRSHIFT, TAP_RUNTEST_IDLE};
+    TapState tap = TAP_RESET;
+    const bench::NullCounts before = bench::nullCounts;
+    for (auto _ : state) {
+        for (std::uint8_t target : targets) {
+            benchmark::DoNotOptimize(tapGotoState(tap, target));
+        }
+    }
+    report(state, before, 0);
+}
+BENCHMARK(BM_TapWalk);
+
+// A wait: one pass of 32 clock records (the clock ends it at once).
+void BM_Wait(benchmark::State& state) {
+    setUp();
+    const bench::NullCounts before = bench::nullCounts;
+    for (auto _ : state) {
+        waitMicroseconds(1000);
+    }
+    report(state, before, 0);
+}
+BENCHMARK(BM_Wait);
+
+// Whole files through the player, read from memory.
+void playFile(benchmark::State& state, const std::vector<std::uint8_t>& bytes) {
+    if (bytes.empty()) {
+        state.SkipWithError("XSVF file not available");
+        return;
+    }
+    setUp();
+    static SXsvfInfo info;
+    const bench::NullCounts before = bench::nullCounts;
+    int result = 0;
+    for (auto _ : state) {
+        xsvfFile = fmemopen(const_cast<std::uint8_t*>(bytes.data()), bytes.size(), "rb");
+        result = playXsvf(info);
+        std::fclose(xsvfFile);
+        xsvfFile = nullptr;
+    }
+    if (result != 0) {
+        state.SkipWithError(("player ended with error " + std::to_string(result)).c_str());
+    }
+    report(state, before, 0);
+    state.counters["file_bytes"] = static_cast<double>(bytes.size());
+}
+
+void BM_PlayTop555(benchmark::State& state) {
+    static const std::vector<std::uint8_t> top = bench::syntheticTopXsvf(555, 14000, 15000000);
+    playFile(state, top);
+}
+BENCHMARK(BM_PlayTop555)->Unit(benchmark::kMillisecond);
+
+void registerCorpus() {
+    const char* names[] = {"hackrf_xc2c64a_default.xsvf", "hackrf_xc2c64a_default_svf2xsvf.xsvf",
+                           "numato_xc9572xl_counter_svf2xsvf.xsvf"};
+    for (const char* name : names) {
+        const std::string path = bench::corpusXsvfDir() + "/" + name;
+        auto* bytes = new std::vector<std::uint8_t>(bench::readXsvfZeroMasks(path));  // lives for the run
+        benchmark::RegisterBenchmark((std::string("BM_PlayCorpus/") + name).c_str(),
+                                     [bytes](benchmark::State& state) { playFile(state, *bytes); })
+            ->Unit(benchmark::kMillisecond);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    registerCorpus();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
