@@ -853,9 +853,11 @@ void EmulatedCartridge::collectScans() {
         return;
     }
     const int state = jtag_->state();
+    // The model marks a scan updated on the falling edge in Update-xR, so a
+    // scan is still open up to and including that state.
     const bool lastOpen = !scans.back().updated &&
-                          ((scans.back().ir && state >= JTAG_IRCAPTURE && state <= JTAG_IREXIT2) ||
-                           (!scans.back().ir && state >= JTAG_DRCAPTURE && state <= JTAG_DREXIT2));
+                          ((scans.back().ir && state >= JTAG_IRCAPTURE && state <= JTAG_IRUPDATE) ||
+                           (!scans.back().ir && state >= JTAG_DRCAPTURE && state <= JTAG_DRUPDATE));
     const std::size_t done = lastOpen ? scans.size() - 1 : scans.size();
     for (std::size_t k = 0; k < done; ++k) {
         const JtagScan& s = scans[k];
@@ -870,7 +872,7 @@ void EmulatedCartridge::collectScans() {
             std::vector<bool> first(s.tdo.begin(), s.tdo.begin() + 32);
             log_.line("JTAG IDCODE read: 0x%08llx", static_cast<unsigned long long>(jtagBitsToValue(first)));
         }
-        if (config_.logEveryCall || s.ir || s.tdi.size() <= 64) {
+        {
             log_.line("JTAG %s scan, %zu bits%s: in %s, out %s", s.ir ? "IR" : "DR", s.tdi.size(),
                       s.updated ? "" : " (left without Update)", bitsHex(s.tdi).c_str(), bitsHex(s.tdo).c_str());
         }

@@ -1,0 +1,257 @@
+// The real Vexlo against the cartridge emulator: uploads byte for byte, the
+// stall recovery, the failure paths the emulator injects, and the binding
+// messages with libraries that lack one entry point or with none at all.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "ProgramRun.h"
+
+namespace {
+
+const std::string SWITCHED_OFF =
+    "-----------------------------------\nFYI: the cartridge is switched off!\n"
+    "-----------------------------------\n\n\n";
+
+struct Samples {
+    std::vector<std::uint8_t> firmware = sampleBytes(20000, 1);
+    std::vector<std::uint8_t> debugger = sampleBytes(3000, 2);
+    std::vector<std::uint8_t> program = sampleBytes(10000, 3);
+    std::vector<std::uint8_t> data = sampleBytes(100, 4);
+
+    void writeTo(const std::string& dir) const {
+        writeBytes(dir + "/fw.bin", firmware);
+        writeBytes(dir + "/dbg.prg", debugger);
+        writeBytes(dir + "/prog.prg", program);
+        writeBytes(dir + "/data.bin", data);
+    }
+};
+
+// What the cartridge must receive after the block count of cmdUploadPrg:
+// the 64-byte header with the command string, the file padded to whole
+// blocks (always at least one byte of padding), and 8128 zero bytes.
+std::vector<std::uint8_t> programStream(const std::vector<std::uint8_t>& file, const std::string& commands) {
+    const std::size_t area = (file.size() / 8192 + 1) * 8192;
+    std::vector<std::uint8_t> stream(64 + area + 8128, 0);
+    std::copy(commands.begin(), commands.end(), stream.begin());
+    std::copy(file.begin(), file.end(), stream.begin() + 64);
+    return stream;
+}
+
+ProgramResult runVexlo(const std::string& dir, const std::vector<std::string>& args, const std::string& config,
+                       const std::string& libraryDir = EMULATOR_DIR) {
+    ProgramRun run;
+    run.program = VEXLO_PROGRAM;
+    run.args = args;
+    run.workDir = dir;
+    run.libraryDir = libraryDir;
+    run.emulatorConfig = "out=" + dir + "/out;" + config;
+    return runProgram(run);
+}
+
+std::string testName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+
+std::string dirFor() {
+    std::string name = testName();
+    std::replace(name.begin(), name.end(), '/', '_');
+    return makeWorkDir(name);
+}
+
+// ------------------------------------------------------------------ uploads
+
+class UploadRun : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(UploadRun, EveryUploadArrivesByteForByte) {
+    const std::string dir = dirFor();
+    const Samples samples;
+    samples.writeTo(dir);
+    const auto r = runVexlo(dir, {"-uc", "fw.bin", "-dbg", "dbg.prg", "-prg", "prog.prg", "-cmd", "g", "-data", "data.bin"},
+                            GetParam());
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(maskTimes(r.out),
+              "Uploading firmare fw.bin.\nUploading prg-file dbg.prg.\nUploading prg-file prog.prg.\n"
+              "Uploading data data.bin.\nTime to execute T\n\n");
+    EXPECT_EQ(r.err, "");
+    const std::vector<std::uint8_t> firmware(samples.firmware.begin(), samples.firmware.begin() + 16384);
+    EXPECT_EQ(readBytes(dir + "/out/firmware.bin"), firmware);
+    EXPECT_EQ(readBytes(dir + "/out/prg-1.bin"), programStream(samples.debugger, "le:g"));
+    EXPECT_EQ(readBytes(dir + "/out/prg-2.bin"), programStream(samples.program, "le:g"));
+    EXPECT_EQ(readBytes(dir + "/out/data.bin"), samples.data);
+    const std::string log = readFile(dir + "/out/emulator.log");
+    EXPECT_NE(log.find("command string \"le:g\""), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, UploadRun,
+                         ::testing::Values("",                  // a willing cartridge
+                                           "ready_after=1",     // first poll unanswered
+                                           "prg_stall=2",       // program writes stall twice
+                                           "prg_stall=3;ready_after=4;ready_byte=0"));
+
+TEST(VexloE2e, StalledProgramUploadReopensTheDeviceOncePerStall) {
+    const std::string dir = dirFor();
+    const Samples samples;
+    samples.writeTo(dir);
+    const auto r = runVexlo(dir, {"-prg", "prog.prg"}, "prg_stall=2");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(readBytes(dir + "/out/prg-1.bin"), programStream(samples.program, "le:"));
+    const std::string summary = readFile(dir + "/out/summary.txt");
+    EXPECT_NE(summary.find("opened 3 times"), std::string::npos) << summary;
+}
+
+struct FailureCase {
+    const char* name;
+    const char* config;
+    int status;
+    const char* out;          // stdout, times masked
+    const char* errStart;     // stderr starts with this ("" = empty)
+    bool firmwareSaved;
+};
+
+class UploadFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(UploadFailure, EndsAsTheCartridgeMakesIt) {
+    const FailureCase& c = GetParam();
+    const std::string dir = dirFor();
+    Samples().writeTo(dir);
+    const auto r = runVexlo(dir, {"-uc", "fw.bin", "-data", "data.bin"}, c.config);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(maskTimes(r.out), c.out);
+    if (std::strlen(c.errStart) == 0) {
+        EXPECT_EQ(r.err, "");
+    } else {
+        EXPECT_EQ(r.err.rfind(c.errStart, 0), 0u) << r.err;
+    }
+    EXPECT_EQ(fileExists(dir + "/out/firmware.bin"), c.firmwareSaved);
+}
+
+// Writes of this run: w1 cmdGetPower, w2/w3 the two cmdPollReady, w4 the
+// firmware header, w5 its body, w6 cmdPollReady, w7 the data header, w8 the
+// length, w9 the data.
+const FailureCase failureCases[] = {
+    {"power_off", "power=off", 0, SWITCHED_OFF.c_str(), "", false},
+    {"power_reply_missing", "drop_reply=1", 0, SWITCHED_OFF.c_str(), "", false},
+    {"power_header_fails", "write_fail=1", 0, SWITCHED_OFF.c_str(), "", false},
+    {"no_cartridge", "cartridge=absent", 255, "", "Error: -1: Failed to open Vexlo cartridge. (", false},
+    {"open_fails", "open_status=4", 255, "", "Error: -1: Failed to open Vexlo cartridge. (", false},
+    {"firmware_header_fails", "write_fail=4", 254,
+     "Uploading firmare fw.bin.\nError: Upload firmware failed (-2)\nTime to execute T\n\n", "", false},
+    {"firmware_body_short", "write_short=5", 254,
+     "Uploading firmare fw.bin.\nError: Upload firmware failed (-2)\nTime to execute T\n\n", "", true},
+    {"data_header_short", "write_short=7", 254,
+     "Uploading firmare fw.bin.\nUploading data data.bin.\nError: Upload data failed (-2)\nTime to execute T\n\n", "",
+     true},
+    {"data_body_fails", "write_fail=9", 254,
+     "Uploading firmare fw.bin.\nUploading data data.bin.\nError: Upload data failed (-2)\nTime to execute T\n\n", "",
+     true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, UploadFailure, ::testing::ValuesIn(failureCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ------------------------------------------------------------------ binding
+
+// Resolve order of the driver's entry points, and the open sequence's calls.
+const char* const resolveOrder[] = {"FT_Write",          "FT_Read",        "FT_Open",        "FT_OpenEx",
+                                    "FT_ListDevices",    "FT_Close",       "FT_ResetDevice", "FT_Purge",
+                                    "FT_SetTimeouts",    "FT_GetQueueStatus", "FT_SetBaudRate",
+                                    "FT_SetDataCharacteristics", "FT_SetFlowControl", "FT_GetStatus",
+                                    "FT_SetBitMode",     "FT_SetLatencyTimer", "FT_SetUSBParameters", "FT_Reload"};
+
+int resolveStep(const std::string& name) {
+    for (int i = 0; i < 18; ++i) {
+        if (name == resolveOrder[i]) {
+            return i;
+        }
+    }
+    return 99;
+}
+
+class BindingVariant : public ::testing::TestWithParam<const char*> {};
+
+// Built from the binding rules: the binding stops at the missing entry
+// point, so it and every later one stay unbound.
+TEST_P(BindingVariant, VexloReportsTheMissingEntryPointAndGoesOn) {
+    const std::string missing = GetParam();
+    const std::string dir = dirFor();
+    const Samples samples;
+    samples.writeTo(dir);
+    const auto r = runVexlo(dir, {"-data", "data.bin"}, "", std::string(EMULATOR_DIR) + "/variants/no_" + missing);
+    ASSERT_FALSE(r.timedOut);
+
+    const int stop = resolveStep(missing);
+    auto bound = [&](const char* name) { return resolveStep(name) < stop; };
+    std::string expected = "Error: Can't Find " +
+                           (missing == "FT_SetUSBParameters" ? std::string("FT_SetUSBParameter") : missing) + "\n";
+    if (!bound("FT_OpenEx")) {
+        expected += "Error: FT_OpenEx is not valid!\n";
+        EXPECT_EQ(r.out, expected);
+        EXPECT_EQ(r.err.rfind("Error: -1: Failed to open Vexlo cartridge. (", 0), 0u) << r.err;
+        EXPECT_EQ(r.status, 255);
+        return;
+    }
+    for (const char* step : {"FT_ResetDevice", "FT_SetTimeouts", "FT_Purge", "FT_SetUSBParameters",
+                             "FT_SetLatencyTimer", "FT_SetBitMode", "FT_SetBitMode"}) {
+        if (!bound(step)) {
+            expected += std::string("Error: ") + step + " is not valid!\n";
+        }
+    }
+    // Without synchronous FIFO mode the cartridge never answers.
+    const bool answers = bound("FT_SetBitMode");
+    if (answers) {
+        expected += "Uploading data data.bin.\nTime to execute T\n\n";
+    } else {
+        expected += SWITCHED_OFF;
+    }
+    if (!bound("FT_Close")) {
+        expected += "Error: FT_Close is not valid!\n";
+    }
+    EXPECT_EQ(maskTimes(r.out), expected);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    if (answers) {
+        EXPECT_EQ(readBytes(dir + "/out/data.bin"), samples.data);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, BindingVariant, ::testing::ValuesIn(resolveOrder),
+                         [](const auto& info) { return std::string(info.param); });
+
+bool systemHasDriver() {
+    void* h = dlopen("libftd2xx.so", RTLD_NOW);
+    if (h != nullptr) {
+        dlclose(h);
+    }
+    return h != nullptr;
+}
+
+TEST(VexloE2e, WithoutDriverLibraryPrintsTheLoadErrorThenTheHelp) {
+    if (systemHasDriver()) {
+        GTEST_SKIP() << "a driver library is installed on this system";
+    }
+    const std::string dir = dirFor();
+    const auto withDriver = runVexlo(dir, {}, "");
+    const auto without = runVexlo(dir, {}, "", "");
+    EXPECT_EQ(without.status, 255);
+    EXPECT_EQ(withDriver.status, 255);
+    EXPECT_NE(withDriver.out.find("Vexlo help"), std::string::npos);
+    EXPECT_EQ(without.out, "Error: Can't Load Ftd2xx.dll\n" + withDriver.out);
+}
+
+TEST(VexloE2e, WithoutDriverLibraryTheOpenFails) {
+    if (systemHasDriver()) {
+        GTEST_SKIP() << "a driver library is installed on this system";
+    }
+    const std::string dir = dirFor();
+    Samples().writeTo(dir);
+    const auto r = runVexlo(dir, {"-data", "data.bin"}, "", "");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "Error: Can't Load Ftd2xx.dll\nError: FT_OpenEx is not valid!\n");
+    EXPECT_EQ(r.err.rfind("Error: -1: Failed to open Vexlo cartridge. (source/Vexlo/", 0), 0u) << r.err;
+}
+
+}  // namespace
