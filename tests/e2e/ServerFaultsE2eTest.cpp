@@ -1,0 +1,94 @@
+// The drive image server as the emulated cartridge's Atari uses it, with the
+// cartridge misbehaving: garbage before a request, an unknown command, a
+// request the server cannot answer, a cartridge that is switched off.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "ProgramRun.h"
+
+namespace {
+
+const std::vector<std::uint8_t> hello = {'h', 'e', 'l', 'l', 'o', ' ', 'a', 't', 'a', 'r', 'i', '\n'};
+
+// A small Atari hard-disk image with HELLO.TXT, or "" when the image tools
+// are missing.
+std::string makeImage(const std::string& dir) {
+    const std::string files = dir + "/files";
+    std::system(("mkdir -p '" + files + "'").c_str());
+    writeBytes(files + "/HELLO.TXT", hello);
+    const std::string image = dir + "/disk.img";
+    const std::string command = "'" MAKE_ATARI_IMAGE "' --size-mb 2 '" + image + "' '" + files + "' >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0 ? image : "";
+}
+
+ProgramResult serve(const std::string& dir, const std::string& image, const std::string& config) {
+    ProgramRun run;
+    run.program = VEXLO_PROGRAM;
+    run.args = {"-drvimg", image};
+    run.workDir = dir;
+    run.libraryDir = EMULATOR_DIR;
+    run.emulatorConfig = "out=" + dir + "/out;" + config;
+    run.timeoutSeconds = 30;
+    return runProgram(run);
+}
+
+std::string workDir() {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    return makeWorkDir("server_" + name);
+}
+
+TEST(ServerFaults, GarbageAndAnUnknownCommandBeforeTheFirstRequestAreSkipped) {
+    const std::string dir = workDir();
+    const std::string image = makeImage(dir);
+    if (image.empty()) {
+        GTEST_SKIP() << "tools/make-atari-image needs mkfs.fat and mcopy";
+    }
+    const auto r = serve(dir, image, "atari=read:/HELLO.TXT;garbage=00 ff 59 0a;unknown_cmd=42");
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(readBytes(dir + "/out/atari/HELLO.TXT"), hello);
+    EXPECT_EQ(r.err.rfind("Error: -1: VexloServer::Handle unknown cmd 42 (", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;  // one error line, nothing for the garbage
+    EXPECT_NE(r.out.find("read sector 0 boot \n"), std::string::npos) << r.out;
+}
+
+TEST(ServerFaults, RequestSwallowedByASyncByteIsSentAgain) {
+    const std::string dir = workDir();
+    const std::string image = makeImage(dir);
+    if (image.empty()) {
+        GTEST_SKIP() << "tools/make-atari-image needs mkfs.fat and mcopy";
+    }
+    // A stray 'S' makes the server take the request's 'S' as its second sync
+    // byte: the whole request is dropped and the Atari asks again.
+    const auto r = serve(dir, image, "atari=read:/HELLO.TXT;garbage=53");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(readBytes(dir + "/out/atari/HELLO.TXT"), hello);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(readFile(dir + "/out/emulator.log").find("(sent again)"), std::string::npos);
+}
+
+TEST(ServerFaults, UnanswerableRequestsEndTheRunWithAFailure) {
+    const std::string dir = workDir();
+    // Not a drive image: the server runs without one and answers nothing.
+    writeBytes(dir + "/bad.img", std::vector<std::uint8_t>(100, 0));
+    const auto r = serve(dir, dir + "/bad.img", "atari=list;atari_retries=1");
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("VexloServer::Handle read sector failed"), std::string::npos) << r.err;
+    const std::string log = readFile(dir + "/out/emulator.log");
+    EXPECT_NE(log.find("no reply to the sector request"), std::string::npos);
+    EXPECT_NE(readFile(dir + "/out/summary.txt").find("2 sector requests, script FAILED"), std::string::npos);
+}
+
+TEST(ServerFaults, SwitchedOffCartridgeStillStartsTheServerAndEndsCleanly) {
+    const std::string dir = workDir();
+    writeBytes(dir + "/any.img", std::vector<std::uint8_t>(100, 0));
+    const auto r = serve(dir, dir + "/any.img", "atari=list;power=off");
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("-----------------------------------\nFYI: the cartridge is switched off!\n", 0), 0u);
+    EXPECT_NE(r.out.find("starting VexloServer\n\n"), std::string::npos);
+}
+
+}  // namespace
