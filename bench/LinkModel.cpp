@@ -158,7 +158,8 @@ void usage() {
         "  --tool-latency-ms N     latency timer of the tool (2)\n"
         "  --blocks N              blocks of the synthetic top.xsvf (555)\n"
         "  --block-wait-us N       run-test time after each block (14000)\n"
-        "  --erase-wait-us N       run-test time of the erase (15000000)\n",
+        "  --erase-wait-us N       run-test time of the erase (15000000)\n"
+        "  --write-top PATH        also write the synthetic top.xsvf to PATH\n",
         stderr);
 }
 
@@ -166,6 +167,7 @@ void usage() {
 
 int main(int argc, char** argv) {
     std::vector<std::string> files;
+    std::string writeTop;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -184,11 +186,22 @@ int main(int argc, char** argv) {
             model.blockWaitUs = static_cast<std::int32_t>(value());
         } else if (arg == "--erase-wait-us" && hasValue) {
             model.eraseWaitUs = static_cast<std::int32_t>(value());
+        } else if (arg == "--write-top" && hasValue) {
+            writeTop = argv[++i];
         } else if (arg.rfind("--", 0) == 0) {
             usage();
             return 2;
         } else {
             files.push_back(arg);
+        }
+    }
+    if (!writeTop.empty()) {
+        // For runs of the real program against the emulator.
+        const std::vector<std::uint8_t> top = bench::syntheticTopXsvf(model.blocks, model.blockWaitUs, model.eraseWaitUs);
+        std::FILE* file = std::fopen(writeTop.c_str(), "wb");
+        if (file == nullptr || std::fwrite(top.data(), 1, top.size(), file) != top.size() || std::fclose(file) != 0) {
+            std::fprintf(stderr, "cannot write %s\n", writeTop.c_str());
+            return 1;
         }
     }
     bench::silenceConsole();
