@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -187,7 +188,9 @@ void registerCorpus() {
                            "numato_xc9572xl_counter_svf2xsvf.xsvf"};
     for (const char* name : names) {
         const std::string path = bench::corpusXsvfDir() + "/" + name;
-        auto* bytes = new std::vector<std::uint8_t>(bench::readXsvfZeroMasks(path));  // lives for the run
+        // A list keeps each file at its place while more are added.
+        static std::list<std::vector<std::uint8_t>> files;
+        const std::vector<std::uint8_t>* bytes = &files.emplace_back(bench::readXsvfZeroMasks(path));
         benchmark::RegisterBenchmark((std::string("BM_PlayCorpus/") + name).c_str(),
                                      [bytes](benchmark::State& state) { playFile(state, *bytes); })
             ->Unit(benchmark::kMillisecond);
