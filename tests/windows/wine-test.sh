@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
 # Runs one scenario of the 64-bit Windows programs under wine:
 #   wine-test.sh SCENARIO
-# Environment (set by CMake): VEXLO_WIN64_DIR (the cross build), VEXLO_NATIVE_BIN
-# (native tools), VEXLO_SOURCE_DIR, VEXLO_WORK (a folder of its own for
-# this scenario), VEXLO_WINE, WINEPREFIX, WINEDEBUG.
+# Environment (set by CMake): VEXLO_WIN64_DIR (the cross build), VEXLO_WORK
+# (a folder of its own for this scenario), VEXLO_WINE, WINEPREFIX, WINEDEBUG;
+# for the scenarios with the emulator also VEXLO_NATIVE_BIN and
+# VEXLO_NATIVE_EMULATOR_DIR (the native build's programs and emulator),
+# VEXLO_SOURCE_DIR.
+#
+# Scenarios with the emulator run the same command twice, natively and under
+# wine, from copies of the same input files, and expect the same exit
+# status, the same output (run times masked) and the same files received by
+# the emulated cartridge; then they check the essentials on their own, so
+# that a fault shared by both builds is caught too.
 set -uo pipefail
 : "${VEXLO_WIN64_DIR:?}" "${VEXLO_WORK:?}" "${VEXLO_WINE:?}" "${WINEPREFIX:?}"
 scenario=${1:?scenario}
@@ -50,6 +58,43 @@ prepare() {  # prepare WITH-DRIVER PROGRAM...
     cp "$VEXLO_WIN64_DIR/emulator/Ftd2xx.dll" "$VEXLO_WORK/run/" || fail "no Ftd2xx.dll in the cross build"
   fi
   cd "$VEXLO_WORK/run" || fail "cannot enter $VEXLO_WORK/run"
+}
+
+# Runs PROGRAM ARGS natively in $VEXLO_WORK/linux and under wine in
+# $VEXLO_WORK/run, each with a copy of $VEXLO_WORK/inputs, the emulator as
+# driver and VEXLO_EMULATOR="out=out;<settings>", and compares the two runs.
+run_both() {  # run_both SETTINGS PROGRAM ARGS...
+  local settings=$1 program=$2; shift 2
+  : "${VEXLO_NATIVE_BIN:?}" "${VEXLO_NATIVE_EMULATOR_DIR:?}"
+  mkdir -p "$VEXLO_WORK/linux"
+  cp -R "$VEXLO_WORK/inputs/." "$VEXLO_WORK/linux/"
+  cp -R "$VEXLO_WORK/inputs/." "$VEXLO_WORK/run/"
+
+  (cd "$VEXLO_WORK/linux" &&
+    VEXLO_EMULATOR="out=out;$settings" LD_LIBRARY_PATH="$VEXLO_NATIVE_EMULATOR_DIR" \
+      timeout -k 5 90 "$VEXLO_NATIVE_BIN/$program" "$@" < "$input" > stdout.txt 2> stderr.txt)
+  nativeStatus=$?
+  [ "$nativeStatus" -ne 124 ] && [ "$nativeStatus" -ne 137 ] || fail "native $program did not finish"
+
+  VEXLO_EMULATOR="out=out;$settings" run "$program.exe" "$@"
+  expect_status "$nativeStatus" "$status"
+  mask_times "$VEXLO_WORK/linux/stdout.txt" > "$VEXLO_WORK/native-stdout.txt"
+  mask_times "$VEXLO_WORK/stdout.txt" > "$VEXLO_WORK/wine-stdout.txt"
+  expect_file "stdout (native vs wine)" "$VEXLO_WORK/native-stdout.txt" "$VEXLO_WORK/wine-stdout.txt"
+  expect_file "stderr (native vs wine)" "$VEXLO_WORK/linux/stderr.txt" "$VEXLO_WORK/stderr.txt"
+  # The log and the summary count pin traffic that depends on the clock.
+  diff -r -x emulator.log -x summary.txt "$VEXLO_WORK/linux/out" "$VEXLO_WORK/run/out" >&2 ||
+    fail "the cartridge received different files natively and under wine"
+}
+
+mask_times() {
+  sed -E 's/Time to execute [0-9]+\.[0-9]{2}/Time to execute T/' "$1"
+}
+
+# Sample files whose bytes a text-mode read would change: CR LF pairs, a
+# lone CR and Ctrl-Z, which ends a text-mode read on Windows.
+sample_file() {  # sample_file PATH COUNT TAG
+  { printf '%s\r\n\032\n\r\000\377' "$3"; seq 1 "$2"; } > "$1"
 }
 
 # Runs a program to its end; stdin comes from the file named in $input.
@@ -113,6 +158,90 @@ Error: FT_OpenEx is not valid!
 " "$VEXLO_WORK/stdout.txt"
     expect_text stderr "Unable to option Vexlo cartridge.
 " "$VEXLO_WORK/stderr.txt"
+    ;;
+
+  vexlo-upload)
+    # Firmware, debugger, program with a command string, and data, each
+    # received byte for byte.
+    prepare yes Vexlo
+    mkdir -p "$VEXLO_WORK/inputs"
+    sample_file "$VEXLO_WORK/inputs/fw.bin" 5000 F      # over 16 KB: only 16 KB are sent
+    sample_file "$VEXLO_WORK/inputs/dbg.prg" 600 D
+    sample_file "$VEXLO_WORK/inputs/prog.prg" 2000 P
+    sample_file "$VEXLO_WORK/inputs/data.bin" 20 X
+    run_both "" Vexlo -uc fw.bin -dbg dbg.prg -prg prog.prg -cmd g -data data.bin
+    expect_status 0 "$status"
+    expect_text stdout "Uploading firmare fw.bin.
+Uploading prg-file dbg.prg.
+Uploading prg-file prog.prg.
+Uploading data data.bin.
+Time to execute T
+
+" "$VEXLO_WORK/wine-stdout.txt"
+    head -c 16384 "$VEXLO_WORK/inputs/fw.bin" > "$VEXLO_WORK/fw-16k.bin"
+    expect_file "received firmware" "$VEXLO_WORK/fw-16k.bin" out/firmware.bin
+    expect_file "received data" "$VEXLO_WORK/inputs/data.bin" out/data.bin
+    # The program stream: 64-byte header with the command string, then the file.
+    { printf 'le:g'; head -c 60 /dev/zero; cat "$VEXLO_WORK/inputs/prog.prg"; } > "$VEXLO_WORK/prog-start.bin"
+    head -c "$(stat -c %s "$VEXLO_WORK/prog-start.bin")" out/prg-2.bin > "$VEXLO_WORK/prog-received.bin"
+    expect_file "received program" "$VEXLO_WORK/prog-start.bin" "$VEXLO_WORK/prog-received.bin"
+    ;;
+
+  vexlo-unicode-paths)
+    # Option values with spaces and letters outside any ANSI code page reach
+    # fopen intact (the manifest's UTF-8 code page), and are printed as given.
+    prepare yes Vexlo
+    folder="Prüfung данные"
+    mkdir -p "$VEXLO_WORK/inputs/$folder"
+    sample_file "$VEXLO_WORK/inputs/$folder/fw λ é.bin" 100 F
+    sample_file "$VEXLO_WORK/inputs/$folder/data ü 日本.bin" 20 X
+    run_both "" Vexlo -uc "$folder/fw λ é.bin" -data "$folder/data ü 日本.bin"
+    expect_status 0 "$status"
+    expect_text stdout "Uploading firmare $folder/fw λ é.bin.
+Uploading data $folder/data ü 日本.bin.
+Time to execute T
+
+" "$VEXLO_WORK/wine-stdout.txt"
+    expect_file "received data" "$VEXLO_WORK/inputs/$folder/data ü 日本.bin" out/data.bin
+    ;;
+
+  vexlo-drive-image)
+    # The emulated Atari lists the disk and reads every file back through
+    # the server's sector replies; the emulator ends the process when done.
+    command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null ||
+      { echo "mkfs.fat or mcopy missing: skipped"; exit 77; }
+    prepare yes Vexlo
+    mkdir -p "$VEXLO_WORK/files/SUB" "$VEXLO_WORK/inputs"
+    sample_file "$VEXLO_WORK/files/HELLO.TXT" 10 H
+    sample_file "$VEXLO_WORK/files/SUB/BIG.BIN" 30000 B
+    "$VEXLO_SOURCE_DIR/tools/make-atari-image" --size-mb 4 "$VEXLO_WORK/inputs/atari disk é.img" \
+      "$VEXLO_WORK/files" > /dev/null || fail "make-atari-image failed"
+    run_both "atari=list;readall" Vexlo -drvimg "atari disk é.img"
+    expect_status 0 "$status"
+    grep -q "^read sector 0 boot $" "$VEXLO_WORK/stdout.txt" || fail "no boot sector request served"
+    diff -r "$VEXLO_WORK/files" out/atari >&2 || fail "the Atari read different files"
+    ;;
+
+  updater-xsvf)
+    # A short XSVF that uses every command, played through the JTAG model.
+    prepare yes VexloFPGAUpdate
+    mkdir -p "$VEXLO_WORK/inputs"
+    "$VEXLO_NATIVE_BIN/xsvf" build "$VEXLO_SOURCE_DIR/emulator/samples/top.xsvf.txt" \
+      "$VEXLO_WORK/inputs/top.xsvf" || fail "cannot assemble the sample XSVF"
+    printf '\n' > "$VEXLO_WORK/return.txt"
+    input="$VEXLO_WORK/return.txt"
+    run_both "" VexloFPGAUpdate
+    expect_status 0 "$status"
+    tail -n 3 "$VEXLO_WORK/wine-stdout.txt" > "$VEXLO_WORK/wine-end.txt"
+    expect_text "end of stdout" "Erasing prom (15s)
+Completed FPGA update.            
+Time to execute T
+" "$VEXLO_WORK/wine-end.txt"
+    scans() { grep -E "JTAG (IR|DR) scan,|JTAG IDCODE read:" "$1"; }
+    scans "$VEXLO_WORK/linux/out/emulator.log" > "$VEXLO_WORK/native-scans.txt"
+    scans out/emulator.log > "$VEXLO_WORK/wine-scans.txt"
+    expect_file "JTAG scans (native vs wine)" "$VEXLO_WORK/native-scans.txt" "$VEXLO_WORK/wine-scans.txt"
+    grep -q "JTAG IDCODE read: 0x" out/emulator.log || fail "the IDCODE was not read"
     ;;
 
   *)
