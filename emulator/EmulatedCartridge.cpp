@@ -579,7 +579,13 @@ void EmulatedCartridge::startFrame(std::uint8_t code) {
             payloadLeft_ = FIRMWARE_BYTES;
             break;
         case cmdUploadPrg:
+            lines_.push_back("cmdUploadPrg: a program upload starts; its block count follows");
+            state_ = Parse::length;
+            break;
         case cmdUploadData:
+            if (!expectSectorReply_) {
+                lines_.push_back("cmdUploadData: a data upload starts; its length follows");
+            }
             state_ = Parse::length;
             break;
         case cmdSetPins:

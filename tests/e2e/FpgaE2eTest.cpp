@@ -259,10 +259,14 @@ public:
         listen(listener_, 1);
         thread_ = std::thread([this] { serve(); });
     }
-    ~BitbangServer() {
-        shutdown(listener_, SHUT_RDWR);
-        close(listener_);
-        thread_.join();
+    ~BitbangServer() { finish(); }
+    // Waits until the session has been served to its end (the program gone).
+    void finish() {
+        if (thread_.joinable()) {
+            shutdown(listener_, SHUT_RDWR);
+            thread_.join();
+            close(listener_);
+        }
     }
     int port() const { return port_; }
     bool quitSeen() const { return quit_; }
@@ -321,6 +325,7 @@ TEST(FpgaE2e, PinsForwardedToARemoteBitbangServer) {
         const auto r = runUpdate(dir, "jtag=remote:127.0.0.1:" + std::to_string(server.port()));
         EXPECT_EQ(r.status, 0);
         EXPECT_NE(r.out.find(COMPLETED), std::string::npos) << r.out;
+        server.finish();
         EXPECT_TRUE(server.quitSeen());
         EXPECT_GT(server.reads(), 0u);
         edges = server.edges();
