@@ -9,15 +9,6 @@
 #include "CartridgeCommands.h"
 #include "EmulatedCartridge.h"
 
-namespace {
-
-struct AtariRun {
-    EmulatedCartridge* cartridge = nullptr;
-    std::vector<AtariTask> tasks;
-};
-
-}  // namespace
-
 void EmulatedCartridge::endRun(int status) {
     runEnded_ = true;
     emit(status == 0 ? "the Atari's script is done: ending the run with status 0"
@@ -33,19 +24,16 @@ void EmulatedCartridge::atariStep() {
             endRun(0);
             return;
         }
-        auto* run = new AtariRun;  // lives until the process ends
-        run->cartridge = this;
         std::string error;
-        if (!parseAtariTasks(config_.atariTasks, run->tasks, error)) {
+        if (!parseAtariTasks(config_.atariTasks, atariTasks_, error)) {
             emit("Atari script: " + error);
-            delete run;
             endRun(1);
             return;
         }
         emit("the drive image server polls: the Atari starts its script \"" + config_.atariTasks + "\"");
         std::error_code ec;
         std::filesystem::create_directories(atariDir_, ec);
-        atari_.start(&EmulatedCartridge::atariBody, run);
+        atari_.start(&EmulatedCartridge::atariBody, this);
     } else if (!atari_.finished()) {
         // The host has read everything queued and polls again: the reply to
         // the last request has been written by now, or it never will be.
@@ -58,14 +46,13 @@ void EmulatedCartridge::atariStep() {
 }
 
 void EmulatedCartridge::atariBody(void* arg) {
-    auto* run = static_cast<AtariRun*>(arg);
-    EmulatedCartridge& self = *run->cartridge;
+    EmulatedCartridge& self = *static_cast<EmulatedCartridge*>(arg);
     const RequestSectors request = [&self](std::uint16_t first, std::uint8_t count, std::vector<std::uint8_t>& data,
                                            std::string& error) {
         return self.atariRequest(first, count, data, error);
     };
     const AtariLog log = [&self](const std::string& text) { self.log_.line("[atari] %s", text.c_str()); };
-    self.atariResult_ = runAtariTasks(run->tasks, request, self.atariDir_, log);
+    self.atariResult_ = runAtariTasks(self.atariTasks_, request, self.atariDir_, log);
     self.atari_.finish();
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "AtariDisk.h"
 #include "EmulatorConfig.h"
 #include "EmulatorLog.h"
 #include "HandOff.h"
@@ -166,6 +167,7 @@ private:
 
     // Atari side.
     HandOff atari_;
+    std::vector<AtariTask> atariTasks_;
     std::string atariDir_;
     bool expectSectorReply_ = false;
     bool replyDone_ = false;

@@ -118,7 +118,7 @@ HandOff::HandOff() : impl_(new Impl) {}
 HandOff::~HandOff() {
     // A worker still waiting for its turn cannot be ended safely; it is
     // detached by the process ending. Only a finished worker is joined.
-    if (finished_) {
+    if (finished_ || !started_) {
         impl_->joinThread();
         delete impl_;
     }

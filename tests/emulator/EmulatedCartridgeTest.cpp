@@ -462,7 +462,7 @@ TEST(AtariSide, BadReplyFramingFailsTheScript) {
     };
     const Case cases[] = {
         {"wrong end marker", [](Bytes& r) { r[r.size() - 4] = 0x0A; }, "end markers wrong"},
-        {"three bytes short", [](Bytes& r) { r.resize(r.size() - 3); }, "incomplete sector reply"},
+        {"three bytes short", [](Bytes& r) { r.erase(r.end() - 3, r.end()); }, "incomplete sector reply"},
         {"stray byte first", [](Bytes& r) { r.insert(r.begin(), 0x00); }, "1 stray bytes before the reply"},
         {"no reply", [](Bytes& r) { r.clear(); }, "no reply to the sector request"},
     };
