@@ -3,14 +3,17 @@
 
 #include <cstdio>
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// MinGW's C++ runtime formats with its own C99 printf, not Microsoft's.
+#define VEXLO_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#elif defined(__GNUC__)
 #define VEXLO_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define VEXLO_PRINTF(fmt, args)
 #endif
 
-// Where standard output and standard error really go; tests point them at
-// files of their own to read back what a run printed.
+// Where standard output and standard error really go when set; null means
+// stdout and stderr. Tests point them at files of their own.
 extern FILE* consoleOut;
 extern FILE* consoleErr;
 
