@@ -1,0 +1,226 @@
+// DriveImage::Load and ReadSectors on hostile image files. The input is split
+// into a few settings, sector requests, the root part (file bytes from 0 on)
+// and the window part (file bytes at the partition's boot sector inside the
+// window); they are written to a sparse temporary file of a chosen length.
+// The harness knows every byte of that file, so it checks what Load accepts,
+// the parameter block it reads and every byte a sector read hands out.
+//
+// Input layout:
+//   [0]      bit 0: fix the root sector's word sum to 0x1234 (after bit 1)
+//            bit 1: set the active bit of partition entry 0
+//            bits 2-3: file length: 0 = end of the root part, 1 = end of the
+//            window part, 2 = end of the window, 3 = 4 KB past the window
+//   [1..2]   root part length, big-endian (at most 1024)
+//   [3]      number of sector requests (low 3 bits)
+//   then     3 bytes per request: first sector (low byte first), count
+//   then     the root part, then the window part (at most 64 KB)
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DriveImage.h"
+#include "FuzzSupport.h"
+
+namespace {
+
+constexpr std::uint64_t WINDOW_SHIFT = DriveImage::WINDOW_FILE_OFFSET - DriveImage::HEAD_BYTES;
+constexpr std::uint64_t WINDOW_FILE_END = WINDOW_SHIFT + DriveImage::IMAGE_BYTES;
+constexpr std::size_t MAX_WINDOW_PART = 65536;
+
+struct Request {
+    std::uint16_t first;
+    std::uint8_t count;
+};
+
+struct Placed {
+    std::uint64_t offset = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+std::string g_path;
+// What the image buffer must hold after a load: built from the file model.
+std::vector<std::uint8_t> g_expected;
+
+std::uint32_t bigEndian32(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return std::uint32_t(b[at]) << 24 | std::uint32_t(b[at + 1]) << 16 | std::uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+
+std::uint16_t littleEndian16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
+
+std::uint16_t rootWordSum(const std::vector<std::uint8_t>& root) {
+    std::uint16_t sum = 0;
+    for (std::size_t i = 0; i < 512; i += 2) {
+        sum = std::uint16_t(sum + (root[i] << 8 | root[i + 1]));
+    }
+    return sum;
+}
+
+void writeFile(const Placed& root, const Placed& window, bool writeWindow, std::uint64_t length) {
+    const int fd = ::open(g_path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) {
+        fuzz::fault("cannot create the image file");
+    }
+    bool ok = ::pwrite(fd, root.bytes.data(), root.bytes.size(), off_t(root.offset)) ==
+              ssize_t(root.bytes.size());
+    if (writeWindow && !window.bytes.empty()) {
+        ok = ok && ::pwrite(fd, window.bytes.data(), window.bytes.size(), off_t(window.offset)) ==
+                       ssize_t(window.bytes.size());
+    }
+    ok = ok && ::ftruncate(fd, off_t(length)) == 0;
+    if (::close(fd) != 0 || !ok) {
+        fuzz::fault("cannot write the image file");
+    }
+}
+
+// The buffer offset that holds file offset `fileOffset`, if the window has one.
+bool bufferOffsetOf(std::uint64_t fileOffset, std::uint64_t* bufferOffset) {
+    if (fileOffset < DriveImage::HEAD_BYTES) {
+        *bufferOffset = fileOffset;
+        return true;
+    }
+    if (fileOffset >= DriveImage::WINDOW_FILE_OFFSET && fileOffset < WINDOW_FILE_END) {
+        *bufferOffset = fileOffset - WINDOW_SHIFT;
+        return true;
+    }
+    return false;
+}
+
+// Puts the file bytes that lie in the window into g_expected; bytes past the
+// file's end stay zero.
+void placeExpected(const Placed& part, std::uint64_t fileLength) {
+    for (std::size_t i = 0; i < part.bytes.size(); ++i) {
+        std::uint64_t at = 0;
+        if (part.offset + i < fileLength && bufferOffsetOf(part.offset + i, &at)) {
+            g_expected[at] = part.bytes[i];
+        }
+    }
+}
+
+void clearExpected(const Placed& part) {
+    for (std::size_t i = 0; i < part.bytes.size(); ++i) {
+        std::uint64_t at = 0;
+        if (bufferOffsetOf(part.offset + i, &at)) {
+            g_expected[at] = 0;
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::silenceConsole();
+    g_path = fuzz::tempPath("image.img");
+    g_expected.assign(DriveImage::IMAGE_BYTES, 0);
+    std::atexit([] { ::unlink(g_path.c_str()); });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 4) {
+        return 0;
+    }
+    const std::uint8_t flags = data[0];
+    const std::size_t requestCount = data[3] & 7;
+    std::size_t pos = 4;
+    std::vector<Request> requests;
+    for (std::size_t i = 0; i < requestCount && pos + 3 <= size; ++i, pos += 3) {
+        requests.push_back({std::uint16_t(data[pos] | data[pos + 1] << 8), data[pos + 2]});
+    }
+
+    Placed root;
+    const std::size_t rootLength = std::min<std::size_t>({std::size_t(data[1] << 8 | data[2]), 1024, size - pos});
+    root.bytes.assign(data + pos, data + pos + rootLength);
+    pos += rootLength;
+    if (flags & 2) {
+        if (root.bytes.size() < 512) {
+            root.bytes.resize(512, 0);
+        }
+        root.bytes[0x1C6] |= 1;
+    }
+    if (flags & 1) {
+        // The word sum is what hostile images rarely get right by chance.
+        if (root.bytes.size() < 512) {
+            root.bytes.resize(512, 0);
+        }
+        root.bytes[510] = root.bytes[511] = 0;
+        const std::uint16_t fix = std::uint16_t(0x1234 - rootWordSum(root.bytes));
+        root.bytes[510] = std::uint8_t(fix >> 8);
+        root.bytes[511] = std::uint8_t(fix);
+    }
+
+    // What the root sector says, as the loader will see it (missing bytes are 0).
+    std::vector<std::uint8_t> head(root.bytes);
+    head.resize(1024, 0);
+    const std::uint64_t partitionOffset = std::uint64_t(bigEndian32(head, 0x1CA)) * 512;
+
+    Placed window;
+    window.bytes.assign(data + pos, data + std::min(size, pos + MAX_WINDOW_PART));
+    window.offset = partitionOffset >= DriveImage::HEAD_BYTES && partitionOffset < DriveImage::IMAGE_BYTES
+                        ? partitionOffset + WINDOW_SHIFT
+                        : DriveImage::WINDOW_FILE_OFFSET;
+
+    const int lengthMode = (flags >> 2) & 3;
+    std::uint64_t fileLength = root.bytes.size();
+    if (lengthMode == 1) {
+        fileLength = std::max<std::uint64_t>(fileLength, window.offset + window.bytes.size());
+    } else if (lengthMode == 2) {
+        fileLength = WINDOW_FILE_END;
+    } else if (lengthMode == 3) {
+        fileLength = WINDOW_FILE_END + 4096;
+    }
+    const bool writeWindow = lengthMode != 0;
+    writeFile(root, window, writeWindow, fileLength);
+    placeExpected(root, fileLength);
+    if (writeWindow) {
+        placeExpected(window, fileLength);
+    }
+
+    // What the loader must decide.
+    std::vector<std::uint8_t> loadedHead(g_expected.begin(), g_expected.begin() + 1024);
+    const bool sumOk = rootWordSum(loadedHead) == 0x1234;
+    const bool active = (loadedHead[0x1C6] & 1) != 0;
+    const std::uint64_t loadedOffset = std::uint64_t(bigEndian32(loadedHead, 0x1CA)) * 512;
+    const bool expectLoad = sumOk && active && loadedOffset + 512 <= DriveImage::IMAGE_BYTES;
+
+    {
+        DriveImage image;
+        const int result = image.Load(g_path.c_str());
+        FUZZ_CHECK(result == 1 || result == -5);
+        FUZZ_CHECK((result == 1) == expectLoad);
+        FUZZ_CHECK((image.pImage != nullptr) == expectLoad);
+        if (expectLoad) {
+            FUZZ_CHECK(std::memcmp(image.pImage, g_expected.data(), DriveImage::IMAGE_BYTES) == 0);
+            FUZZ_CHECK(image.partitionOffset == loadedOffset);
+            const std::uint8_t* boot = g_expected.data() + loadedOffset;
+            FUZZ_CHECK(image.bytesPerSector == littleEndian16(boot + 11));
+            FUZZ_CHECK(image.fatCount == boot[16]);
+            FUZZ_CHECK(image.rootEntries == littleEndian16(boot + 17));
+            FUZZ_CHECK(image.sectorsPerFat == std::int16_t(littleEndian16(boot + 22)));
+        }
+        for (const Request& r : requests) {
+            const std::uint32_t length = std::uint32_t(image.bytesPerSector) * r.count;
+            const std::uint64_t start = std::uint64_t(image.partitionOffset) + std::uint64_t(r.first) * image.bytesPerSector;
+            const bool fits = expectLoad && start + length <= DriveImage::IMAGE_BYTES;
+            // Exactly the requested size, so any write past it is caught.
+            std::unique_ptr<std::uint8_t[]> destination(new std::uint8_t[length]);
+            const bool ok = image.ReadSectors(r.first, r.count, destination.get());
+            FUZZ_CHECK(ok == fits);
+            if (ok) {
+                FUZZ_CHECK(std::memcmp(destination.get(), g_expected.data() + start, length) == 0);
+            }
+        }
+    }
+
+    clearExpected(root);
+    if (writeWindow) {
+        clearExpected(window);
+    }
+    return 0;
+}
