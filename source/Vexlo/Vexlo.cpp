@@ -1,5 +1,9 @@
 #include "Vexlo.h"
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -76,12 +80,20 @@ Parse parseOptions(int argc, char** argv, Options& options) {
     return Parse::ok;
 }
 
+// A folder counts as not found. Windows refuses to open one; elsewhere it
+// opens but reads as nothing, and would go to the cartridge as zeros.
 bool canOpen(const std::string& path) {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         return false;
     }
     std::fclose(file);
+#if !defined(_WIN32)
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        return false;
+    }
+#endif
     return true;
 }
 
