@@ -58,7 +58,9 @@ protected:
                  {"{prg}", files.pattern("program.prg", 10000)},
                  {"{data}", files.pattern("data.bin", 100)},
                  {"{img}", files.pattern("disk.img", 1024)},
-                 {"{none}", files.missing("missing.prg")}};
+                 {"{none}", files.missing("missing.prg")},
+                 {"{dir}", files.missing("folder")}};
+        std::filesystem::create_directories(paths["{dir}"]);
     }
     void TearDown() override { restoreClock(); }
 
@@ -176,6 +178,12 @@ std::vector<RunCase> runCases() {
          "Error: -1: -prg path not found. (@)\nError: -1: -drvimg path not found. (@)\n", ""},
         {"driveImageMissing", {"-drvimg", "{none}", "-uc", "{fw}"}, nullptr, -1, "",
          "Error: -1: -drvimg path not found. (@)\n", ""},
+        // A folder opens for reading on some systems but holds no bytes to send.
+        {"foldersAreNotFound", {"-prg", "{dir}", "-uc", "{dir}", "-data", "{dir}"}, nullptr, -1, "",
+         "Error: -1: -prg path not found. (@)\nError: -1: -uc path not found. (@)\n"
+         "Error: -1: -data path not found. (@)\n",
+         ""},
+        {"folderAsDriveImage", {"-drvimg", "{dir}"}, nullptr, -1, "", "Error: -1: -drvimg path not found. (@)\n", ""},
         {"onlySecondOfTwoValuesCounts", {"-prg", "{none}", "-prg", "{prg}"}, nullptr, 0,
          "Uploading prg-file {prg}.\n" + kTime, "", kPowered + " hdr8 hdr7 R hdr3 w2 w24576 hdr7 R close"},
 
