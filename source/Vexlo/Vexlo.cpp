@@ -80,20 +80,21 @@ Parse parseOptions(int argc, char** argv, Options& options) {
     return Parse::ok;
 }
 
-// A folder counts as not found. Windows refuses to open one; elsewhere it
-// opens but reads as nothing, and would go to the cartridge as zeros.
+// A folder or a named pipe counts as not found. Windows refuses to open a
+// folder; elsewhere it opens but reads as nothing and would go to the
+// cartridge as zeros. Opening a pipe would wait for a writer without end.
 bool canOpen(const std::string& path) {
+#if !defined(_WIN32)
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && (S_ISDIR(info.st_mode) || S_ISFIFO(info.st_mode))) {
+        return false;
+    }
+#endif
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         return false;
     }
     std::fclose(file);
-#if !defined(_WIN32)
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        return false;
-    }
-#endif
     return true;
 }
 
