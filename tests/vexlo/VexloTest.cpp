@@ -1,6 +1,7 @@
 // The Vexlo front end run through runVexlo against recording fakes of the
 // driver: what it prints, what crosses the link, and its exit status.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <cstring>
@@ -59,8 +60,10 @@ protected:
                  {"{data}", files.pattern("data.bin", 100)},
                  {"{img}", files.pattern("disk.img", 1024)},
                  {"{none}", files.missing("missing.prg")},
-                 {"{dir}", files.missing("folder")}};
+                 {"{dir}", files.missing("folder")},
+                 {"{fifo}", files.missing("pipe")}};
         std::filesystem::create_directories(paths["{dir}"]);
+        ::mkfifo(paths["{fifo}"].c_str(), 0600);
     }
     void TearDown() override { restoreClock(); }
 
@@ -184,6 +187,9 @@ std::vector<RunCase> runCases() {
          "Error: -1: -data path not found. (@)\n",
          ""},
         {"folderAsDriveImage", {"-drvimg", "{dir}"}, nullptr, -1, "", "Error: -1: -drvimg path not found. (@)\n", ""},
+        // Opening a named pipe would wait for a writer for ever.
+        {"pipesAreNotFound", {"-dbg", "{fifo}", "-drvimg", "{fifo}"}, nullptr, -1, "",
+         "Error: -1: -dbg path not found. (@)\nError: -1: -drvimg path not found. (@)\n", ""},
         {"onlySecondOfTwoValuesCounts", {"-prg", "{none}", "-prg", "{prg}"}, nullptr, 0,
          "Uploading prg-file {prg}.\n" + kTime, "", kPowered + " hdr8 hdr7 R hdr3 w2 w24576 hdr7 R close"},
 
