@@ -1,8 +1,9 @@
 // The Vexlo front end on hostile command lines. The input's first byte sets
 // how the fake cartridge behaves; the rest are the argument words, separated
 // by NUL bytes. The run happens in a private folder holding a few files
-// (programs, firmware, data, a drive image, a bad image, an empty file and a
-// folder); words with a '/' are skipped so that no run reaches outside it.
+// (programs, firmware, data, a drive image, a bad image, an empty file), a
+// folder, a named pipe and a link to /dev/zero; words with a '/' are skipped
+// so that no run reaches outside it.
 //
 // The fake cartridge answers every acknowledgement wait and the power check,
 // and checks what it is sent: only known commands, and uploads whose bytes are
@@ -259,6 +260,8 @@ void removeSandbox() {
         ::unlink((g_sandbox + "/" + file.name).c_str());
     }
     ::rmdir((g_sandbox + "/d").c_str());
+    ::unlink((g_sandbox + "/q").c_str());
+    ::unlink((g_sandbox + "/z").c_str());
     ::rmdir(g_sandbox.c_str());
 }
 
@@ -281,8 +284,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     for (const SandboxFile& file : g_files) {
         writeSandboxFile(file);
     }
-    if (::mkdir("d", 0700) != 0) {
-        fuzz::fault("cannot make the folder inside the test folder");
+    // A folder, a named pipe (opening it would wait for a writer) and an
+    // endless device that reads as zeros.
+    if (::mkdir("d", 0700) != 0 || ::mkfifo("q", 0600) != 0 || ::symlink("/dev/zero", "z") != 0) {
+        fuzz::fault("cannot make the special files of the test folder");
     }
     std::atexit(removeSandbox);
     if (::fchdir(g_startFolder) != 0) {
