@@ -154,7 +154,11 @@ FT_STATUS EmulatedCartridge::open(int deviceNumber, FT_HANDLE* handle) {
 
 FT_STATUS EmulatedCartridge::openEx(void* arg1, DWORD flags, FT_HANDLE* handle) {
     const char* text = static_cast<const char*>(arg1);
-    std::string shown = text == nullptr ? "(null)" : "\"" + std::string(text) + "\"";
+    std::string shown = "(null)";
+    if (text != nullptr) {
+        // Appended piecewise: GCC 12 at -O3 misreads "\"" + std::string(text) as overlapping.
+        shown.assign(1, '"').append(text).append(1, '"');
+    }
     FT_STATUS status = FT_OK;
     std::string why;
     if (handle == nullptr) {
