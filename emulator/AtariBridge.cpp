@@ -90,6 +90,11 @@ bool EmulatedCartridge::atariRequest(std::uint16_t first, std::uint8_t count, st
         atari_.yield();  // the host reads the request and (perhaps) answers
         expectSectorReply_ = false;
 
+        if (replyDone_ && replyOk_ && replyStray_ != 0) {
+            // Stray bytes before the reply fail it at once; these came after.
+            replyOk_ = false;
+            replyError_ = std::to_string(replyStray_) + " stray bytes after the reply";
+        }
         if (replyDone_ && replyOk_) {
             data = replyData_;
             return true;

@@ -570,7 +570,13 @@ void EmulatedCartridge::startFrame(std::uint8_t code) {
     if (code != cmdSetPins && code != cmdClockPins && code != cmdReadPins) {
         writeHadOtherTraffic_ = true;
     }
-    if (expectSectorReply_ && code != cmdUploadData) {
+    if (expectSectorReply_ && replyDone_) {
+        // The reply is exactly m + 14 bytes; a further frame spoils it.
+        if (replyOk_) {
+            replyOk_ = false;
+            replyError_ = format("command %u (%s) after the sector reply", code, commandName(code));
+        }
+    } else if (expectSectorReply_ && code != cmdUploadData) {
         replyDone_ = true;
         replyOk_ = false;
         replyError_ = format("command %u (%s) arrived instead of the sector reply", code, commandName(code));
@@ -748,13 +754,19 @@ void EmulatedCartridge::frameComplete() {
                 const std::size_t m = replyData_.size() >= 9 ? replyData_.size() - 9 : 0;
                 const std::uint8_t* tail = replyData_.data() + m;
                 static const std::uint8_t markers[6] = {SYNC1, SYNC2, cmdEndTransfer, SYNC1, SYNC2, cmdEndTransfer};
-                replyDone_ = true;
-                replyOk_ = std::memcmp(tail, markers, 6) == 0 && replyStray_ == 0;
-                if (replyStray_ != 0) {
+                if (replyDone_) {
+                    // A second reply: the first one's verdict stands.
+                } else if (replyStray_ != 0) {
+                    replyDone_ = true;
+                    replyOk_ = false;
                     replyError_ = format("%llu stray bytes before the reply",
                                          static_cast<unsigned long long>(replyStray_));
-                } else if (!replyOk_) {
-                    replyError_ = "end markers wrong: " + hexBytes(tail, 6) + " instead of 53 59 0b 53 59 0b";
+                } else {
+                    replyDone_ = true;
+                    replyOk_ = std::memcmp(tail, markers, 6) == 0;
+                    if (!replyOk_) {
+                        replyError_ = "end markers wrong: " + hexBytes(tail, 6) + " instead of 53 59 0b 53 59 0b";
+                    }
                 }
                 lines_.push_back(format("sector reply: %zu data bytes, end markers %s, pad bytes %s (%zu bytes in all)",
                                         m, std::memcmp(tail, markers, 6) == 0 ? "ok" : "WRONG",

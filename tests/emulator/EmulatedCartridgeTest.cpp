@@ -464,6 +464,9 @@ TEST(AtariSide, BadReplyFramingFailsTheScript) {
         {"wrong end marker", [](Bytes& r) { r[r.size() - 4] = 0x0A; }, "end markers wrong"},
         {"three bytes short", [](Bytes& r) { r.erase(r.end() - 3, r.end()); }, "incomplete sector reply"},
         {"stray byte first", [](Bytes& r) { r.insert(r.begin(), 0x00); }, "1 stray bytes before the reply"},
+        {"one byte too many", [](Bytes& r) { r.push_back(0x00); }, "1 stray bytes after the reply"},
+        {"reply sent twice", [](Bytes& r) { r = concat({r, r}); }, "after the sector reply"},
+        {"not a data header", [](Bytes& r) { r[2] = cmdPrepareLoad; }, "arrived instead of the sector reply"},
         {"no reply", [](Bytes& r) { r.clear(); }, "no reply to the sector request"},
     };
     for (const auto& c : cases) {
