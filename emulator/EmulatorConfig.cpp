@@ -203,12 +203,32 @@ void applyEmulatorSettings(const std::string& text, EmulatorConfig& config, std:
         }
         pairs.emplace_back(trim(t.substr(0, eq)), trim(t.substr(eq + 1)));
     };
+    // A line that starts with '#' is a comment to its end, ';' and '='
+    // included.
+    bool lineStart = true;
+    bool comment = false;
     for (char ch : text) {
-        if (ch == ';' || ch == '\n') {
+        if (ch == '\n') {
+            if (comment) {
+                piece.clear();
+            }
             flush();
+            lineStart = true;
+            comment = false;
+        } else if (comment) {
+            // skipped to the line's end
+        } else if (lineStart && ch == '#') {
+            comment = true;
+        } else if (ch == ';') {
+            flush();
+            lineStart = false;
         } else {
             piece += ch;
+            lineStart = lineStart && (ch == ' ' || ch == '\t' || ch == '\r');
         }
+    }
+    if (comment) {
+        piece.clear();
     }
     flush();
     for (const auto& [key, value] : pairs) {

@@ -138,13 +138,15 @@ TEST(EmulatorSettings, VariableNamesAFileOfLines) {
     const std::string dir = freshDir();
     const std::string path = dir + "/emulator.conf";
     std::ofstream(path) << "# the cartridge for the demo\nout = " << dir << "/o\npower = on\natari = list\n"
-                        << "log_calls = all\n";
+                        << "log_calls = all\n"
+                        << "  # a comment line is skipped whole; power = off; list it\n";
     std::vector<std::string> problems;
     const EmulatorConfig c = loadEmulatorConfig(path.c_str(), problems);
     EXPECT_TRUE(problems.empty());
     EXPECT_EQ(c.outDir, dir + "/o");
     EXPECT_EQ(c.atariTasks, "list");
     EXPECT_TRUE(c.logEveryCall);
+    EXPECT_TRUE(c.powered);
     loadEmulatorConfig((dir + "/missing.conf").c_str(), problems);
     ASSERT_EQ(problems.size(), 1u);
     fs::remove_all(dir);
