@@ -31,7 +31,8 @@ struct EmulatorConfig {
     std::uint32_t readTimeoutMs = 0;  // simulated wait of a read that comes up short
 
     // Fault injection. Numbers count from 1 since the library was loaded;
-    // the log shows each write's number ("w12") and each reply's ("r3").
+    // the log shows each write's number ("w12") and each reply's
+    // ("reply 3").
     std::set<std::uint32_t> failWrites;   // status FT_IO_ERROR, nothing taken
     std::set<std::uint32_t> shortWrites;  // one byte fewer taken than offered
     std::set<std::uint32_t> dropReplies;  // one-byte replies never sent
