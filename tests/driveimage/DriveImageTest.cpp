@@ -27,10 +27,10 @@ std::string assertionLine(const char* condition) {
     return text;
 }
 
-// Writes `spec` to a fresh file, loads it into `image` and removes the file.
-int loadImage(const AhdiImage& spec, DriveImage& image, std::string* path = nullptr) {
+// Writes `disk` to a fresh file, loads it into `image` and removes the file.
+int loadImage(const AhdiImage& disk, DriveImage& image, std::string* path = nullptr) {
     const std::string file = ahdi::tempImagePath("drive.img");
-    EXPECT_TRUE(spec.write(file));
+    EXPECT_TRUE(disk.write(file));
     const int result = image.Load(file.c_str());
     std::remove(file.c_str());
     if (path != nullptr) {
@@ -49,24 +49,24 @@ bool allZero(const std::uint8_t* p, std::size_t n) {
 }
 
 TEST(DriveImage, LoadReadsRootEntryAndBpbFields) {
-    AhdiImage spec;
-    spec.diskSectors = 0x0102A3B4;
-    spec.partitionId[0] = 'X';
-    spec.partitionSectors = 0x00ABCDEF;
+    AhdiImage disk;
+    disk.diskSectors = 0x0102A3B4;
+    disk.partitionId[0] = 'X';
+    disk.partitionSectors = 0x00ABCDEF;
     // Distinct bytes in every field show the byte order; one-byte fields with
     // the top bit set show they are widened without sign.
-    spec.bpb.bytesPerSector = 512;
-    spec.bpb.sectorsPerCluster = 0xFE;
-    spec.bpb.reservedSectors = 0x0102;
-    spec.bpb.fatCount = 0xFF;
-    spec.bpb.rootEntries = 0x0304;
-    spec.bpb.totalSectors = 0xA1B2;
-    spec.bpb.sectorsPerFat = 0x0506;
-    spec.bpb.sectorsPerTrack = 0x0708;
-    spec.bpb.sideCount = 0x090A;
+    disk.bpb.bytesPerSector = 512;
+    disk.bpb.sectorsPerCluster = 0xFE;
+    disk.bpb.reservedSectors = 0x0102;
+    disk.bpb.fatCount = 0xFF;
+    disk.bpb.rootEntries = 0x0304;
+    disk.bpb.totalSectors = 0xA1B2;
+    disk.bpb.sectorsPerFat = 0x0506;
+    disk.bpb.sectorsPerTrack = 0x0708;
+    disk.bpb.sideCount = 0x090A;
     ConsoleCapture console;
     DriveImage image;
-    ASSERT_EQ(loadImage(spec, image), 1);
+    ASSERT_EQ(loadImage(disk, image), 1);
     EXPECT_NE(image.pImage, nullptr);
     EXPECT_EQ(console.err(), "");
     EXPECT_EQ(image.diskSectors, 0x0102A3B4u);
@@ -112,18 +112,18 @@ TEST(DriveImage, RootSectorAndPartitionChecks) {
     };
     for (const LoadCase& c : cases) {
         SCOPED_TRACE(c.name);
-        AhdiImage spec;
-        c.change(spec);
+        AhdiImage disk;
+        c.change(disk);
         ConsoleCapture console;
         DriveImage image;
         std::string path;
-        const int result = loadImage(spec, image, &path);
+        const int result = loadImage(disk, image, &path);
         EXPECT_EQ(console.out(), "");
         if (c.message == nullptr) {
             EXPECT_EQ(result, 1);
             EXPECT_NE(image.pImage, nullptr);
             EXPECT_EQ(console.err(), "");
-            EXPECT_EQ(image.bytesPerSector, spec.writeBootSector ? 512 : 0);
+            EXPECT_EQ(image.bytesPerSector, disk.writeBootSector ? 512 : 0);
         } else {
             char expected[1024];
             std::snprintf(expected, sizeof expected, c.message, path.c_str());
@@ -145,18 +145,18 @@ TEST(DriveImage, MissingFileReportsAssertion) {
 }
 
 TEST(DriveImage, WindowMapsBufferOntoFileSectors) {
-    AhdiImage spec;  // partition at sector 2: boot sector at buffer 1024
-    spec.put(1024, ahdi::pattern(1, 512));              // file sector 2: outside the window
-    spec.put(127203ull * 512, ahdi::pattern(2, 512));   // buffer 1536
-    spec.put(127210ull * 512, ahdi::pattern(3, 512));   // buffer 1024 + 8 * 512
-    spec.put(ahdi::WINDOW_FILE_END - 512, ahdi::pattern(4, 512));  // last buffer sector
-    spec.put(ahdi::WINDOW_FILE_END, ahdi::pattern(5, 512));        // first byte past the window
-    spec.fileBytes = ahdi::WINDOW_FILE_END + 512;
+    AhdiImage disk;  // partition at sector 2: boot sector at buffer 1024
+    disk.put(1024, ahdi::pattern(1, 512));              // file sector 2: outside the window
+    disk.put(127203ull * 512, ahdi::pattern(2, 512));   // buffer 1536
+    disk.put(127210ull * 512, ahdi::pattern(3, 512));   // buffer 1024 + 8 * 512
+    disk.put(ahdi::WINDOW_FILE_END - 512, ahdi::pattern(4, 512));  // last buffer sector
+    disk.put(ahdi::WINDOW_FILE_END, ahdi::pattern(5, 512));        // first byte past the window
+    disk.fileBytes = ahdi::WINDOW_FILE_END + 512;
     ConsoleCapture console;
     DriveImage image;
-    ASSERT_EQ(loadImage(spec, image), 1);
+    ASSERT_EQ(loadImage(disk, image), 1);
     EXPECT_EQ(ahdi::fileOffsetOfBuffer(1024), 127202ull * 512);
-    const std::vector<std::uint8_t> boot = spec.bootSector();
+    const std::vector<std::uint8_t> boot = disk.bootSector();
     EXPECT_EQ(std::memcmp(image.pImage + 1024, boot.data(), 512), 0);
     EXPECT_EQ(std::memcmp(image.pImage + 1536, ahdi::pattern(2, 512).data(), 512), 0);
     EXPECT_EQ(std::memcmp(image.pImage + 1024 + 8 * 512, ahdi::pattern(3, 512).data(), 512), 0);
@@ -173,38 +173,38 @@ TEST(DriveImage, ShortFileLeavesZerosNotOldHeap) {
         asm volatile("" : : "r"(dirty) : "memory");
         delete[] dirty;
     }
-    AhdiImage spec;
-    spec.partitionStart = 1;  // boot sector at file byte 512, inside the short file
-    spec.fileBytes = 700;
+    AhdiImage disk;
+    disk.partitionStart = 1;  // boot sector at file byte 512, inside the short file
+    disk.fileBytes = 700;
     ConsoleCapture console;
     DriveImage image;
-    ASSERT_EQ(loadImage(spec, image), 1);
+    ASSERT_EQ(loadImage(disk, image), 1);
     EXPECT_EQ(image.partitionOffset, 512u);
     EXPECT_EQ(image.bytesPerSector, 512);
-    const std::vector<std::uint8_t> boot = spec.bootSector();
+    const std::vector<std::uint8_t> boot = disk.bootSector();
     EXPECT_EQ(std::memcmp(image.pImage + 512, boot.data(), 700 - 512), 0);
     EXPECT_TRUE(allZero(image.pImage + 700, DriveImage::IMAGE_BYTES - 700));
 }
 
 TEST(DriveImage, TinyFileFailsItsChecks) {
-    AhdiImage spec;
-    spec.fileBytes = 300;  // cuts the partition entry off
+    AhdiImage disk;
+    disk.fileBytes = 300;  // cuts the partition entry off
     ConsoleCapture console;
     DriveImage image;
     std::string path;
-    EXPECT_EQ(loadImage(spec, image, &path), -5);
+    EXPECT_EQ(loadImage(disk, image, &path), -5);
     EXPECT_EQ(image.pImage, nullptr);
     EXPECT_EQ(console.err(), "Bad root checksum (" + path + ")\n");
 }
 
 TEST(DriveImage, ReadSectorsCopiesLogicalSectorsOfThePartition) {
-    AhdiImage spec;
-    spec.bpb.bytesPerSector = 1024;
-    spec.putSector(3, ahdi::pattern(30, 1024));
-    spec.putSector(4, ahdi::pattern(40, 1024));
+    AhdiImage disk;
+    disk.bpb.bytesPerSector = 1024;
+    disk.putSector(3, ahdi::pattern(30, 1024));
+    disk.putSector(4, ahdi::pattern(40, 1024));
     ConsoleCapture console;
     DriveImage image;
-    ASSERT_EQ(loadImage(spec, image), 1);
+    ASSERT_EQ(loadImage(disk, image), 1);
     std::vector<std::uint8_t> out(2048, 0xCC);
     ASSERT_TRUE(image.ReadSectors(3, 2, out.data()));
     std::vector<std::uint8_t> expected = ahdi::pattern(30, 1024);
@@ -214,12 +214,12 @@ TEST(DriveImage, ReadSectorsCopiesLogicalSectorsOfThePartition) {
 }
 
 TEST(DriveImage, ReadSectorsRefusesWhatReachesPastTheBuffer) {
-    AhdiImage spec;
-    spec.partitionStart = 40958;  // two 512-byte sectors before the buffer's end
-    spec.putSector(1, ahdi::pattern(7, 512));
+    AhdiImage disk;
+    disk.partitionStart = 40958;  // two 512-byte sectors before the buffer's end
+    disk.putSector(1, ahdi::pattern(7, 512));
     ConsoleCapture console;
     DriveImage image;
-    ASSERT_EQ(loadImage(spec, image), 1);
+    ASSERT_EQ(loadImage(disk, image), 1);
     struct Case {
         std::uint16_t first;
         std::uint8_t count;
