@@ -23,6 +23,9 @@ void VexloServer::Start(const char* imagePath) {
         image.Load(imagePath);
     }
     consolePrintf("running...\n");
+    // The server only ends when it is stopped from outside: what was printed
+    // so far must not wait in a buffer for an exit that flushes it.
+    consoleFlush();
 }
 
 void VexloServer::ServeOnce() {
@@ -104,6 +107,7 @@ void VexloServer::Handle(std::uint8_t command) {
     } else {
         consolePrintf("data \n");
     }
+    consoleFlush();  // one line per request, seen as it happens even through a pipe
 
     std::uint8_t reply[SECTOR_REPLY_BUFFER];
     // A reply that would not fit the buffer, or whose length field cannot

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <deque>
 #include <stdexcept>
 #include <string>
@@ -11,6 +12,7 @@
 #include "AhdiImage.h"
 #include "TextMatch.h"
 #include "CartridgeCommands.h"
+#include "Console.h"
 #include "FakeDriver.h"
 #include "VexloServer.h"
 
@@ -50,17 +52,17 @@ protected:
     // One image for the suite: 512-byte sectors, 2 FATs of 5 sectors, 256
     // root entries, partition at sector 2, a few sectors with known bytes.
     static void SetUpTestSuite() {
-        spec_ = new ahdi::AhdiImage;
+        disk_ = new ahdi::AhdiImage;
         for (std::uint32_t s : {1u, 2u, 3u, 19u, 261u, 22867u}) {
-            spec_->putSector(s, ahdi::pattern(s, 512));
+            disk_->putSector(s, ahdi::pattern(s, 512));
         }
         path_ = new std::string(ahdi::tempImagePath("served.img"));
-        ASSERT_TRUE(spec_->write(*path_));
+        ASSERT_TRUE(disk_->write(*path_));
     }
     static void TearDownTestSuite() {
         std::remove(path_->c_str());
         delete path_;
-        delete spec_;
+        delete disk_;
     }
 
     void SetUp() override {
@@ -102,13 +104,13 @@ protected:
     static Bytes sectors(int first, int count) {
         Bytes all;
         for (int s = first; s < first + count; ++s) {
-            const Bytes one = s == 0 ? spec_->bootSector() : ahdi::pattern(std::uint32_t(s), 512);
+            const Bytes one = s == 0 ? disk_->bootSector() : ahdi::pattern(std::uint32_t(s), 512);
             all.insert(all.end(), one.begin(), one.end());
         }
         return all;
     }
 
-    static ahdi::AhdiImage* spec_;
+    static ahdi::AhdiImage* disk_;
     static std::string* path_;
     ConsoleCapture console_;
     CartridgeLink link_{};
@@ -117,7 +119,7 @@ protected:
     std::size_t errSeen_ = 0;
 };
 
-ahdi::AhdiImage* VexloServerTest::spec_ = nullptr;
+ahdi::AhdiImage* VexloServerTest::disk_ = nullptr;
 std::string* VexloServerTest::path_ = nullptr;
 
 TEST_F(VexloServerTest, StartPrintsBannerAndLoadsOnlyAGivenImage) {
@@ -161,6 +163,24 @@ TEST_F(VexloServerTest, AnswersRequestsWithTraceAndReply) {
     EXPECT_EQ(sectorReply(sectors(0, 1)).size(), 526u);
     EXPECT_EQ(sectorReply({}), Bytes({0x53, 0x59, 9, 0, 0, 0x53, 0x59, 11, 0x53, 0x59, 11, 0, 0, 0}));
     EXPECT_EQ(err(), "");
+}
+
+// The server runs until it is killed, so its lines must not wait in the
+// stream's buffer (the capture file is fully buffered, like a pipe).
+TEST_F(VexloServerTest, OutputIsOnItsWayBeforeTheNextPoll) {
+    const auto bytesInFile = [] {
+        struct stat info{};
+        fstat(fileno(consoleOut), &info);
+        return static_cast<std::size_t>(info.st_size);
+    };
+    consolePrintf("Time to execute 0.00\n\n");
+    server_.Start(path_->c_str());
+    const std::size_t afterStart = bytesInFile();
+    EXPECT_EQ(afterStart, console_.out().size());
+    fakeDriver().queueRx(request(0, 1));
+    server_.ServeOnce();
+    EXPECT_GT(bytesInFile(), afterStart);
+    EXPECT_EQ(bytesInFile(), console_.out().size());
 }
 
 TEST_F(VexloServerTest, TracesTheAreaOfTheFirstSector) {
