@@ -14,18 +14,12 @@ namespace {
 
 FT_HANDLE handle(std::uintptr_t n) { return reinterpret_cast<FT_HANDLE>(n); }
 
-class LinkTest : public testing::Test {
+class LinkTest : public FakeLinkTest {
 protected:
     void SetUp() override {
-        fakeDriver().reset();
-        installFakeClock();
-        std::memset(&link, 0, sizeof link);
-        installFakes(link);
+        FakeLinkTest::SetUp();
         link.deviceHandle = nullptr;
     }
-    void TearDown() override { restoreClock(); }
-
-    CartridgeLink link;
 };
 
 // One call of the open sequence: name and the numeric arguments that matter.

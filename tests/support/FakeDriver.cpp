@@ -231,6 +231,15 @@ void restoreClock() {
     platform::sleepMs = platform::sleepFor;
 }
 
+void FakeLinkTest::SetUp() {
+    fakeDriver().reset();
+    installFakeClock();
+    link = CartridgeLink{};
+    installFakes(link);
+}
+
+void FakeLinkTest::TearDown() { restoreClock(); }
+
 ConsoleCapture::ConsoleCapture()
     : savedOut_(consoleOut), savedErr_(consoleErr), out_(std::tmpfile()), err_(std::tmpfile()) {
     consoleOut = out_;

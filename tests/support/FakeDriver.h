@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "CartridgeLink.h"
 
 struct FakeCall {
@@ -54,6 +56,17 @@ void installFakes(CartridgeLink& link);
 // recorded as "sleep" calls with args[0] = ms). Restored by restoreClock().
 void installFakeClock();
 void restoreClock();
+
+// Fixture base: fresh fakes, the fake clock, and a zero-filled `link` whose
+// entry points are the fakes.
+class FakeLinkTest : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+public:  // case tables arrange it too
+    CartridgeLink link{};
+};
 
 // Redirects consoleOut and consoleErr into temporary files for its lifetime.
 class ConsoleCapture {

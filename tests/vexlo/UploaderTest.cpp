@@ -48,15 +48,8 @@ Bytes programStream(const std::string& commands, std::size_t fileSize) {
     return out;
 }
 
-class UploaderTest : public testing::Test {
+class UploaderTest : public FakeLinkTest {
 protected:
-    void SetUp() override {
-        fakeDriver().reset();
-        installFakeClock();
-        std::memset(&link, 0, sizeof link);
-        installFakes(link);
-    }
-    void TearDown() override { restoreClock(); }
 
     // FT_Write call `index` answers with `step`; all others write everything.
     void failWrite(int index, Step step) {
@@ -78,7 +71,6 @@ protected:
         return out;
     }
 
-    CartridgeLink link;
     TempFiles files;
     int writes = 0;
 };

@@ -23,14 +23,11 @@ const char* const kBanner =
     "-----------------------------------\nFYI: the cartridge is switched off!\n"
     "-----------------------------------\n\n\n";
 
-class VexloTest : public testing::Test {
+class VexloTest : public FakeLinkTest {
 protected:
     void SetUp() override {
-        fakeDriver().reset();
-        installFakeClock();
+        FakeLinkTest::SetUp();
         fakeDriver().clockStepMs = 1250;
-        std::memset(&link, 0, sizeof link);
-        installFakes(link);
         link.deviceHandle = nullptr;
         link.opened = 0;
         failWrite = nullptr;
@@ -65,7 +62,6 @@ protected:
         std::filesystem::create_directories(paths["{dir}"]);
         ::mkfifo(paths["{fifo}"].c_str(), 0600);
     }
-    void TearDown() override { restoreClock(); }
 
     std::string substitute(std::string text) const {
         for (const auto& [key, value] : paths) {
@@ -91,7 +87,6 @@ protected:
     }
 
 public:  // the case table arranges these
-    CartridgeLink link;
     TempFiles files;
     std::map<std::string, std::string> paths;
     std::function<bool(const std::uint8_t*, DWORD)> failWrite;
