@@ -30,7 +30,7 @@ const char* const xsvfErrorTexts[XSVF_ERROR_COUNT] = {
     "ERROR:  Unsupported XSVF command",
     // Printed byte for byte as users have always seen it; only the source
     // spelling is split.
-    "ERROR:  Illegal state spec" "ification",
+    ("ERROR:  Illegal state spec" "ification"),
     "ERROR:  Data overflows allocated MAX_LEN buffer size",
 };
 
