@@ -28,9 +28,7 @@ const char* const xsvfErrorTexts[XSVF_ERROR_COUNT] = {
     "ERROR:  TDO mismatch",
     "ERROR:  TDO mismatch and exceeded max retries",
     "ERROR:  Unsupported XSVF command",
-    // Printed byte for byte as users have always seen it; only the source
-    // spelling is split.
-    ("ERROR:  Illegal state spec" "ification"),
+    "ERROR:  Illegal state specification",
     "ERROR:  Data overflows allocated MAX_LEN buffer size",
 };
 

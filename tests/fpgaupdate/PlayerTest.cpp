@@ -169,7 +169,7 @@ TEST_F(PlayerTest, BadStateOperands) {
         fakeDriver().reset();
         ConsoleCapture console;
         EXPECT_EQ(runBytes(c.file), ERR_ILLEGAL_STATE);
-        EXPECT_EQ(console.out(), "ERROR:  Illegal state spec" "ification\n" + location(1));
+        EXPECT_EQ(console.out(), "ERROR:  Illegal state specification\n" + location(1));
         EXPECT_EQ(ops().size(), c.pinOps);
         EXPECT_EQ(info->endIrState, TAP_RUNTEST_IDLE);
         EXPECT_EQ(info->endDrState, TAP_RUNTEST_IDLE);

@@ -84,8 +84,8 @@ TEST_F(PlayerLine, LocationLineIsTheListingLineOfTheFailingCommand) {
         const char* expectedText;
     };
     const Case cases[] = {
-        {"XENDIR 2", "ERROR:  Illegal state spec" "ification"},
-        {"XSTATE 200", "ERROR:  Illegal state spec" "ification"},
+        {"XENDIR 2", "ERROR:  Illegal state specification"},
+        {"XSTATE 200", "ERROR:  Illegal state specification"},
         {"UNKNOWN 0x05", "ERROR:  Unsupported XSVF command"},
         {"UNKNOWN 0x18", "ERROR:  Unsupported XSVF command"},
         {"XSDRSIZE 56001", "ERROR:  Data overflows allocated MAX_LEN buffer size"},
