@@ -5,11 +5,6 @@
 #include "PinDriver.h"
 #include "XsvfPlayer.h"
 
-const char* const tapStateNames[TAP_STATE_COUNT] = {
-    "RESET",    "RUNTEST/IDLE", "DRSELECT", "DRCAPTURE", "DRSHIFT", "DREXIT1", "DRPAUSE",  "DREXIT2",
-    "DRUPDATE", "IRSELECT",     "IRCAPTURE", "IRSHIFT",  "IREXIT1", "IRPAUSE", "IREXIT2", "IRUPDATE",
-};
-
 namespace {
 
 struct Step {

@@ -8,10 +8,6 @@ std::int16_t fpgaBlockCount = 0;
 
 namespace {
 
-constexpr std::uint8_t XSDRE = 14;
-constexpr std::uint8_t XSDRTDOE = 17;
-constexpr std::uint8_t XENDIR = 19;
-
 // Numbers travel through `tdi` like every other operand and are combined
 // most significant byte first.
 std::uint32_t readNumber(SXsvfInfo& info, int byteCount) {
@@ -230,12 +226,12 @@ int handleEndState(SXsvfInfo& info) {
         return fail(info, ERR_ILLEGAL_STATE);
     }
     if (info.commandCode == XENDIR) {
-        info.endIrState = value == 0 ? TAP_RUNTEST_IDLE : TAP_IRPAUSE;
+        info.endIrState = xsvfEndState(XENDIR, value);
         if (debugLevel >= 3) {
             consolePrintf("   ENDIR State = %s\n", tapStateNames[info.endIrState]);
         }
     } else {
-        info.endDrState = value == 0 ? TAP_RUNTEST_IDLE : TAP_DRPAUSE;
+        info.endDrState = xsvfEndState(XENDDR, value);
         if (debugLevel >= 3) {
             consolePrintf("   ENDDR State = %s\n", tapStateNames[info.endDrState]);
         }

@@ -8,12 +8,6 @@
 int debugLevel = 0;
 std::FILE* xsvfFile = nullptr;
 
-const char* const xsvfCommandNames[XSVF_COMMAND_COUNT] = {
-    "XCOMPLETE", "XTDOMASK", "XSIR",     "XSDR",     "XRUNTEST", "Reserved5", "Reserved6",    "XREPEAT",
-    "XSDRSIZE",  "XSDRTDO",  "XSETSDRMASKS", "XSDRINC", "XSDRB", "XSDRC",     "XSDRE",        "XSDRTDOB",
-    "XSDRTDOC",  "XSDRTDOE", "XSTATE",   "XENDIR",   "XENDDR",   "XSIR2",     "XCOMMENT",     "XWAIT",
-};
-
 const XsvfHandler xsvfHandlers[XSVF_COMMAND_COUNT] = {
     handleXCOMPLETE,    handleXTDOMASK,     handleXSIR,         handleXSDR,      handleXRUNTEST,
     handleUnsupported,  handleUnsupported,  handleXREPEAT,      handleXSDRSIZE,  handleXSDRTDO,

@@ -6,6 +6,8 @@
 
 #include "ShiftValue.h"
 #include "TapState.h"
+// The command codes, xsvfCommandNames and each command's operands.
+#include "XsvfFormat.h"
 
 enum XsvfError : int {
     ERR_NONE = 0,
@@ -18,7 +20,6 @@ enum XsvfError : int {
 };
 
 constexpr int XSVF_ERROR_COUNT = 7;
-constexpr int XSVF_COMMAND_COUNT = 24;
 
 // The player's state for one run.
 struct SXsvfInfo {
@@ -44,7 +45,6 @@ struct SXsvfInfo {
 
 using XsvfHandler = int (*)(SXsvfInfo& info);
 
-extern const char* const xsvfCommandNames[XSVF_COMMAND_COUNT];
 extern const XsvfHandler xsvfHandlers[XSVF_COMMAND_COUNT];
 extern const char* const xsvfErrorTexts[XSVF_ERROR_COUNT];
 
