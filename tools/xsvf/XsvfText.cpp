@@ -5,29 +5,15 @@
 #include <cstring>
 #include <string_view>
 
+#include "XsvfFormat.h"
+
 namespace {
 
-constexpr const char* kCommandNames[24] = {
-    "XCOMPLETE", "XTDOMASK",  "XSIR",     "XSDR",     "XRUNTEST",     "Reserved5",
-    "Reserved6", "XREPEAT",   "XSDRSIZE", "XSDRTDO",  "XSETSDRMASKS", "XSDRINC",
-    "XSDRB",     "XSDRC",     "XSDRE",    "XSDRTDOB", "XSDRTDOC",     "XSDRTDOE",
-    "XSTATE",    "XENDIR",    "XENDDR",   "XSIR2",    "XCOMMENT",     "XWAIT",
-};
-
-constexpr const char* kStateNames[16] = {
-    "RESET",   "RUNTEST/IDLE", "DRSELECT", "DRCAPTURE", "DRSHIFT", "DREXIT1",
-    "DRPAUSE", "DREXIT2",      "DRUPDATE", "IRSELECT",  "IRCAPTURE", "IRSHIFT",
-    "IREXIT1", "IRPAUSE",      "IREXIT2",  "IRUPDATE",
-};
-
-enum : std::uint8_t {
-    XCOMPLETE = 0, XTDOMASK = 1, XSIR = 2, XSDR = 3, XRUNTEST = 4, XREPEAT = 7,
-    XSDRSIZE = 8, XSDRTDO = 9, XSETSDRMASKS = 10, XSDRINC = 11, XSDRB = 12, XSDRC = 13,
-    XSDRE = 14, XSDRTDOB = 15, XSDRTDOC = 16, XSDRTDOE = 17, XSTATE = 18, XENDIR = 19,
-    XENDDR = 20, XSIR2 = 21, XCOMMENT = 22, XWAIT = 23,
-};
-
-bool isCommand(std::uint8_t code) { return code <= XWAIT && code != 5 && code != 6; }
+// A command's operands; codes without a command have none.
+const XsvfLayout& layoutOf(std::uint8_t code) {
+    static constexpr XsvfLayout none{};
+    return code < XSVF_COMMAND_COUNT ? xsvfCommandLayouts[code] : none;
+}
 
 // What the player has been told so far that decides how long later operands are.
 struct LengthState {
@@ -122,74 +108,51 @@ private:
         return false;
     }
 
+    // Reads the operands the command's layout lists, up to the first that
+    // the file cuts short.
     void readOperands(Decoded& out) {
-        const std::uint8_t code = out.span.code;
-        switch (code) {
-        case XTDOMASK:
-        case XSDR:
-        case XSDRB:
-        case XSDRC:
-        case XSDRE:
-            vector(out, state_.sdrBytes);
-            break;
-        case XSIR:
-            if (number(out, 1)) {
-                vector(out, bytesForBits(out.operands.back().value));
-            }
-            break;
-        case XSIR2:
-            if (number(out, 2)) {
-                vector(out, bytesForBits(out.operands.back().value));
-            }
-            break;
-        case XRUNTEST:
-            number(out, 4);
-            break;
-        case XREPEAT:
-        case XSTATE:
-        case XENDIR:
-        case XENDDR:
-            number(out, 1);
-            break;
-        case XSDRSIZE:
-            if (number(out, 4)) {
-                state_.sdrBytes = bytesForBits(out.operands.back().value);
-            }
-            break;
-        case XSDRTDO:
-        case XSDRTDOB:
-        case XSDRTDOC:
-        case XSDRTDOE:
-            if (vector(out, state_.sdrBytes)) {
-                vector(out, state_.sdrBytes);
-            }
-            break;
-        case XSETSDRMASKS:
-            if (vector(out, state_.sdrBytes) && vector(out, state_.sdrBytes)) {
-                const Operand& mask = out.operands.back();
-                state_.dataMaskOnes = popcount(b_.data() + mask.offset, mask.length);
-            }
-            break;
-        case XSDRINC:
-            if (vector(out, state_.sdrBytes) && number(out, 1)) {
-                const std::uint32_t pieces = out.operands.back().value;
-                for (std::uint32_t i = 0; i < pieces; ++i) {
-                    if (!vector(out, bytesForBits(state_.dataMaskOnes))) {
-                        break;
-                    }
+        const XsvfLayout& layout = layoutOf(out.span.code);
+        std::uint64_t lengthBits = 0;  // of the XSVF_VECTOR after an XSVF_LENGTH
+        for (int i = 0; i < layout.count; ++i) {
+            const XsvfOperand operand = layout.operands[i];
+            bool read = true;
+            switch (operand) {
+            case XSVF_VECTOR:
+                read = vector(out, bytesForBits(lengthBits));
+                break;
+            case XSVF_SDR_VECTOR:
+                read = vector(out, state_.sdrBytes);
+                break;
+            case XSVF_DATA_MASK:
+                read = vector(out, state_.sdrBytes);
+                if (read) {
+                    const Operand& mask = out.operands.back();
+                    state_.dataMaskOnes = popcount(b_.data() + mask.offset, mask.length);
                 }
+                break;
+            case XSVF_PIECES:
+                read = number(out, 1);
+                for (std::uint32_t piece = 0, pieces = read ? out.operands.back().value : 0; read && piece < pieces;
+                     ++piece) {
+                    read = vector(out, bytesForBits(state_.dataMaskOnes));
+                }
+                break;
+            case XSVF_TEXT:
+                read = text(out);
+                break;
+            default:  // the numbers
+                read = number(out, xsvfOperandBytes(operand));
+                if (read && (operand == XSVF_LENGTH8 || operand == XSVF_LENGTH16)) {
+                    lengthBits = out.operands.back().value;
+                }
+                if (read && operand == XSVF_SDR_SIZE) {
+                    state_.sdrBytes = bytesForBits(out.operands.back().value);
+                }
+                break;
             }
-            break;
-        case XCOMMENT:
-            text(out);
-            break;
-        case XWAIT:
-            if (number(out, 1) && number(out, 1)) {
-                number(out, 4);
+            if (!read) {
+                return;
             }
-            break;
-        default:  // XCOMPLETE, and codes without a command: no operands
-            break;
         }
     }
 
@@ -236,7 +199,7 @@ void appendQuoted(std::string& text, const std::uint8_t* bytes, std::size_t coun
 
 void appendLine(std::string& text, const std::vector<std::uint8_t>& bytes, const Decoded& command) {
     const XsvfCommandSpan& span = command.span;
-    if (!isCommand(span.code)) {
+    if (!xsvfIsCommand(span.code)) {
         char line[32];
         std::snprintf(line, sizeof line, "UNKNOWN 0x%02x\n", span.code);
         text += line;
@@ -246,13 +209,13 @@ void appendLine(std::string& text, const std::vector<std::uint8_t>& bytes, const
         // The raw operand bytes keep the round trip exact; the player would
         // read 255 for each missing byte.
         text += "TRUNCATED ";
-        text += kCommandNames[span.code];
+        text += xsvfCommandNames[span.code];
         text += ' ';
         appendHex(text, bytes.data() + span.offset + 1, span.size - 1);
         text += "  # end of file inside the operands\n";
         return;
     }
-    text += kCommandNames[span.code];
+    text += xsvfCommandNames[span.code];
     for (const Operand& operand : command.operands) {
         text += ' ';
         switch (operand.kind) {
@@ -422,8 +385,8 @@ private:
 
     // A state operand: a number or one of the sixteen state names.
     bool parseState(const Token& token, const char* what, std::uint32_t& value) {
-        for (std::uint32_t s = 0; s < 16; ++s) {
-            if (!token.quoted && equalsIgnoreCase(token.text, kStateNames[s])) {
+        for (std::uint32_t s = 0; s < TAP_STATE_COUNT; ++s) {
+            if (!token.quoted && equalsIgnoreCase(token.text, tapStateNames[s])) {
                 value = s;
                 return true;
             }
@@ -475,8 +438,8 @@ private:
     }
 
     bool codeByName(const std::string& name, std::uint8_t& code) {
-        for (unsigned c = 0; c < 24; ++c) {
-            if (equalsIgnoreCase(name, kCommandNames[c])) {
+        for (unsigned c = 0; c < XSVF_COMMAND_COUNT; ++c) {
+            if (equalsIgnoreCase(name, xsvfCommandNames[c])) {
                 code = static_cast<std::uint8_t>(c);
                 return true;
             }
@@ -507,8 +470,8 @@ private:
             if (!parseNumber(tokens[1], 1, "UNKNOWN", code)) {
                 return false;
             }
-            if (isCommand(static_cast<std::uint8_t>(code))) {
-                return fail("UNKNOWN: " + tokens[1].text + " is the code of " + kCommandNames[code]);
+            if (xsvfIsCommand(static_cast<std::uint8_t>(code))) {
+                return fail("UNKNOWN: " + tokens[1].text + " is the code of " + xsvfCommandNames[code]);
             }
             out_.push_back(static_cast<std::uint8_t>(code));
             return true;
@@ -521,9 +484,6 @@ private:
             return fail("unknown command '" + name + "'");
         }
         out_.push_back(code);
-        if (!isCommand(code)) {
-            return expectOperands(tokens, 0);
-        }
         return assembleOperands(code, tokens);
     }
 
@@ -538,131 +498,106 @@ private:
         return true;
     }
 
+    // One token per operand of the command's layout, except that the
+    // pieces of an XSVF_PIECES follow their count on the same line.
     bool assembleOperands(std::uint8_t code, const std::vector<Token>& tokens) {
-        const char* name = kCommandNames[code];
+        const XsvfLayout& layout = layoutOf(code);
+        const char* name = xsvfCommandNames[code];
+        const bool pieces = layout.count > 0 && layout.operands[layout.count - 1] == XSVF_PIECES;
+        if (pieces) {
+            if (tokens.size() < 1u + layout.count) {
+                return fail(std::string(name) + " needs its TDI and a piece count");
+            }
+        } else if (!expectOperands(tokens, layout.count)) {
+            return false;
+        }
+        std::uint64_t lengthBits = 0;  // of the XSVF_VECTOR after an XSVF_LENGTH
+        for (int i = 0; i < layout.count; ++i) {
+            if (!assembleOperand(code, layout.operands[i], tokens, 1 + static_cast<std::size_t>(i), lengthBits)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool assembleOperand(std::uint8_t code, XsvfOperand operand, const std::vector<Token>& tokens,
+                         std::size_t index, std::uint64_t& lengthBits) {
+        const char* name = xsvfCommandNames[code];
+        const Token& token = tokens[index];
         std::uint32_t v = 0;
-        switch (code) {
-        case XCOMPLETE:
-            return expectOperands(tokens, 0);
-        case XTDOMASK:
-        case XSDR:
-        case XSDRB:
-        case XSDRC:
-        case XSDRE:
-            return expectOperands(tokens, 1) && emitVector(tokens[1], state_.sdrBytes, name);
-        case XSIR:
-        case XSIR2: {
-            const unsigned width = code == XSIR ? 1 : 2;
-            if (!expectOperands(tokens, 2) || !parseNumber(tokens[1], width, name, v)) {
-                return false;
-            }
-            emitNumber(v, width);
-            return emitVector(tokens[2], bytesForBits(v), name);
-        }
-        case XRUNTEST:
-        case XSDRSIZE:
-            if (!expectOperands(tokens, 1) || !parseNumber(tokens[1], 4, name, v)) {
-                return false;
-            }
-            emitNumber(v, 4);
-            if (code == XSDRSIZE) {
-                state_.sdrBytes = bytesForBits(v);
-            }
-            return true;
-        case XREPEAT:
-            if (!expectOperands(tokens, 1) || !parseNumber(tokens[1], 1, name, v)) {
-                return false;
-            }
-            emitNumber(v, 1);
-            return true;
-        case XSTATE:
-            if (!expectOperands(tokens, 1) || !parseState(tokens[1], name, v)) {
-                return false;
-            }
-            emitNumber(v, 1);
-            return true;
-        case XENDIR:
-        case XENDDR: {
-            if (!expectOperands(tokens, 1)) {
-                return false;
-            }
-            const char* pause = code == XENDIR ? "IRPAUSE" : "DRPAUSE";
-            if (equalsIgnoreCase(tokens[1].text, "RUNTEST/IDLE")) {
-                v = 0;
-            } else if (equalsIgnoreCase(tokens[1].text, pause)) {
-                v = 1;
-            } else if (!parseNumber(tokens[1], 1, name, v)) {
-                return false;
-            }
-            emitNumber(v, 1);
-            return true;
-        }
-        case XSDRTDO:
-        case XSDRTDOB:
-        case XSDRTDOC:
-        case XSDRTDOE:
-            return expectOperands(tokens, 2) && emitVector(tokens[1], state_.sdrBytes, name) &&
-                   emitVector(tokens[2], state_.sdrBytes, name);
-        case XSETSDRMASKS:
-            if (!expectOperands(tokens, 2) || !emitVector(tokens[1], state_.sdrBytes, name) ||
-                !emitVector(tokens[2], state_.sdrBytes, name)) {
+        switch (operand) {
+        case XSVF_VECTOR:
+            return emitVector(token, bytesForBits(lengthBits), name);
+        case XSVF_SDR_VECTOR:
+            return emitVector(token, state_.sdrBytes, name);
+        case XSVF_DATA_MASK:
+            if (!emitVector(token, state_.sdrBytes, name)) {
                 return false;
             }
             state_.dataMaskOnes = popcount(out_.data() + lastVector_, out_.size() - lastVector_);
             return true;
-        case XSDRINC: {
-            if (tokens.size() < 3) {
-                return fail("XSDRINC needs its TDI and a piece count");
-            }
-            if (!emitVector(tokens[1], state_.sdrBytes, name) || !parseNumber(tokens[2], 1, name, v)) {
+        case XSVF_PIECES: {
+            if (!parseNumber(token, 1, name, v)) {
                 return false;
             }
             emitNumber(v, 1);
-            const std::size_t pieces = v;
-            if (tokens.size() - 3 != pieces) {
-                return fail("XSDRINC: the count says " + std::to_string(pieces) + " pieces, the line has " +
-                            std::to_string(tokens.size() - 3));
+            const std::size_t count = v;
+            const std::size_t given = tokens.size() - index - 1;
+            if (given != count) {
+                return fail(std::string(name) + ": the count says " + std::to_string(count) + " pieces, the line has " +
+                            std::to_string(given));
             }
-            for (std::size_t i = 0; i < pieces; ++i) {
-                if (!emitVector(tokens[3 + i], bytesForBits(state_.dataMaskOnes), name)) {
+            for (std::size_t piece = 0; piece < count; ++piece) {
+                if (!emitVector(tokens[index + 1 + piece], bytesForBits(state_.dataMaskOnes), name)) {
                     return false;
                 }
             }
             return true;
         }
-        case XCOMMENT:
-            if (!expectOperands(tokens, 1)) {
-                return false;
+        case XSVF_TEXT:
+            if (!token.quoted) {
+                return fail(std::string(name) + ": the text must be in double quotes");
             }
-            if (!tokens[1].quoted) {
-                return fail("XCOMMENT: the text must be in double quotes");
+            if (token.text.find('\0') != std::string::npos) {
+                return fail(std::string(name) + ": a 0 byte would end the text early");
             }
-            if (tokens[1].text.find('\0') != std::string::npos) {
-                return fail("XCOMMENT: a 0 byte would end the text early");
-            }
-            out_.insert(out_.end(), tokens[1].text.begin(), tokens[1].text.end());
+            out_.insert(out_.end(), token.text.begin(), token.text.end());
             out_.push_back(0);
             return true;
-        case XWAIT: {
-            std::uint32_t waitState = 0;
-            std::uint32_t endState = 0;
-            if (!expectOperands(tokens, 3) || !parseState(tokens[1], name, waitState) ||
-                !parseState(tokens[2], name, endState) || !parseNumber(tokens[3], 4, name, v)) {
+        case XSVF_STATE:
+            if (!parseState(token, name, v)) {
                 return false;
             }
-            emitNumber(waitState, 1);
-            emitNumber(endState, 1);
-            emitNumber(v, 4);
-            return true;
+            break;
+        case XSVF_END_STATE:
+            // Also by the name of the state it selects.
+            if (equalsIgnoreCase(token.text, tapStateNames[xsvfEndState(code, 0)])) {
+                v = 0;
+            } else if (equalsIgnoreCase(token.text, tapStateNames[xsvfEndState(code, 1)])) {
+                v = 1;
+            } else if (!parseNumber(token, 1, name, v)) {
+                return false;
+            }
+            break;
+        default:  // the other numbers
+            if (!parseNumber(token, xsvfOperandBytes(operand), name, v)) {
+                return false;
+            }
+            if (operand == XSVF_LENGTH8 || operand == XSVF_LENGTH16) {
+                lengthBits = v;
+            }
+            if (operand == XSVF_SDR_SIZE) {
+                state_.sdrBytes = bytesForBits(v);
+            }
+            break;
         }
-        default:
-            return fail("unknown command");
-        }
+        emitNumber(v, xsvfOperandBytes(operand));
+        return true;
     }
 
     bool assembleTruncated(const std::vector<Token>& tokens) {
         std::uint8_t code = 0;
-        if (tokens.size() != 3 || tokens[1].quoted || !codeByName(tokens[1].text, code) || !isCommand(code)) {
+        if (tokens.size() != 3 || tokens[1].quoted || !codeByName(tokens[1].text, code) || !xsvfIsCommand(code)) {
             return fail("TRUNCATED takes a command name and the operand bytes present (0x...)");
         }
         const Token& raw = tokens[2];
@@ -706,7 +641,7 @@ private:
 }  // namespace
 
 const char* xsvfCommandName(std::uint8_t code) {
-    return code < 24 ? kCommandNames[code] : nullptr;
+    return code < XSVF_COMMAND_COUNT ? xsvfCommandNames[code] : nullptr;
 }
 
 std::vector<XsvfCommandSpan> splitXsvf(const std::vector<std::uint8_t>& xsvf) {
