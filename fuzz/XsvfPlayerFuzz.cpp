@@ -16,6 +16,7 @@
 
 #include "CartridgeCommands.h"
 #include "FuzzSupport.h"
+#include "JtagDevice.h"
 #include "PinDriver.h"
 #include "XsvfHandlers.h"
 #include "XsvfPlayer.h"
@@ -49,17 +50,9 @@ struct TapModel {
     bool tck = false;
 
     void clock(bool tms) {
-        // Next state for TMS low and TMS high, in XSVF state numbering.
-        static const std::uint8_t next[TAP_STATE_COUNT][2] = {
-            {TAP_RUNTEST_IDLE, TAP_RESET},   {TAP_RUNTEST_IDLE, TAP_DRSELECT}, {TAP_DRCAPTURE, TAP_IRSELECT},
-            {TAP_DRSHIFT, TAP_DREXIT1},      {TAP_DRSHIFT, TAP_DREXIT1},       {TAP_DRPAUSE, TAP_DRUPDATE},
-            {TAP_DRPAUSE, TAP_DREXIT2},      {TAP_DRSHIFT, TAP_DRUPDATE},      {TAP_RUNTEST_IDLE, TAP_DRSELECT},
-            {TAP_IRCAPTURE, TAP_RESET},      {TAP_IRSHIFT, TAP_IREXIT1},       {TAP_IRSHIFT, TAP_IREXIT1},
-            {TAP_IRPAUSE, TAP_IRUPDATE},     {TAP_IRPAUSE, TAP_IREXIT2},       {TAP_IRSHIFT, TAP_IRUPDATE},
-            {TAP_RUNTEST_IDLE, TAP_DRSELECT},
-        };
         tmsHighRun = tms ? tmsHighRun + 1 : 0;
-        state = next[state][tms ? 1 : 0];
+        // The JTAG model's transition table, not the player's walk, is the referee.
+        state = static_cast<std::uint8_t>(jtagNextState(state, tms));
         if (tmsHighRun >= 5) {
             known = true;
             state = TAP_RESET;

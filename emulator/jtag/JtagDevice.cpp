@@ -3,7 +3,7 @@
 namespace {
 
 // next[state][tms]
-constexpr int kNext[16][2] = {
+constexpr int kNext[TAP_STATE_COUNT][2] = {
     {JTAG_RUNTEST_IDLE, JTAG_RESET},    // RESET
     {JTAG_RUNTEST_IDLE, JTAG_DRSELECT}, // RUNTEST/IDLE
     {JTAG_DRCAPTURE, JTAG_IRSELECT},    // DRSELECT
@@ -22,16 +22,10 @@ constexpr int kNext[16][2] = {
     {JTAG_RUNTEST_IDLE, JTAG_DRSELECT}, // IRUPDATE
 };
 
-constexpr const char* kNames[16] = {
-    "RESET",   "RUNTEST/IDLE", "DRSELECT", "DRCAPTURE", "DRSHIFT", "DREXIT1",
-    "DRPAUSE", "DREXIT2",      "DRUPDATE", "IRSELECT",  "IRCAPTURE", "IRSHIFT",
-    "IREXIT1", "IRPAUSE",      "IREXIT2",  "IRUPDATE",
-};
-
 }  // namespace
 
 int jtagNextState(int state, bool tms) {
-    if (state < 0 || state > 15) {
+    if (state < 0 || state >= TAP_STATE_COUNT) {
         // A real TAP has no such state; five TMS-high clocks still reset it.
         return JTAG_RESET;
     }
@@ -39,7 +33,7 @@ int jtagNextState(int state, bool tms) {
 }
 
 const char* jtagStateName(int state) {
-    return (state >= 0 && state <= 15) ? kNames[state] : "?";
+    return (state >= 0 && state < TAP_STATE_COUNT) ? tapStateNames[state] : "?";
 }
 
 std::vector<std::uint8_t> jtagBitsToBytes(const std::vector<bool>& bits) {

@@ -23,6 +23,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "XsvfFormat.h"
+
 struct JtagDeviceConfig {
     unsigned irLength = 8;                     // 2 to 32
     std::uint32_t idcode = 0x0ACE50DB;         // bit 0 is 1, as the standard requires
@@ -32,24 +34,12 @@ struct JtagDeviceConfig {
     bool keepHistory = true;                   // record every scan (tests); off for long runs
 };
 
-// TAP states, numbered as XSVF numbers them.
+// TAP states by their XSVF codes: JTAG_RESET = 0, JTAG_RUNTEST_IDLE, ...,
+// JTAG_IRUPDATE = 15.
 enum JtagTapState : int {
-    JTAG_RESET = 0,
-    JTAG_RUNTEST_IDLE = 1,
-    JTAG_DRSELECT = 2,
-    JTAG_DRCAPTURE = 3,
-    JTAG_DRSHIFT = 4,
-    JTAG_DREXIT1 = 5,
-    JTAG_DRPAUSE = 6,
-    JTAG_DREXIT2 = 7,
-    JTAG_DRUPDATE = 8,
-    JTAG_IRSELECT = 9,
-    JTAG_IRCAPTURE = 10,
-    JTAG_IRSHIFT = 11,
-    JTAG_IREXIT1 = 12,
-    JTAG_IRPAUSE = 13,
-    JTAG_IREXIT2 = 14,
-    JTAG_IRUPDATE = 15,
+#define JTAG_TAP_STATE_ENUM(code, name, text) JTAG_##name = code,
+    XSVF_TAP_STATES(JTAG_TAP_STATE_ENUM)
+#undef JTAG_TAP_STATE_ENUM
 };
 
 // The state after one rising TCK edge with the given TMS level (IEEE 1149.1).
