@@ -107,6 +107,61 @@ TEST_F(PlayerLine, LocationLineIsTheListingLineOfTheFailingCommand) {
     }
 }
 
+// The text tool splits a file by the operand layouts of XsvfFormat.h; the
+// player's handlers read their operands by hand. Each handler must stop
+// exactly where the layout says its command ends.
+TEST_F(PlayerLine, EachHandlerReadsExactlyTheOperandsOfItsLayout) {
+    // Every command once; on the silent link TDO reads 0, so the expected
+    // values are 0 and every check passes.
+    const std::string text =
+        "XCOMMENT \"every command\"\n"
+        "XREPEAT 2\n"
+        "XRUNTEST 0\n"
+        "XENDIR 1\n"
+        "XENDDR 0\n"
+        "XSTATE 0\n"
+        "XSTATE RUNTEST/IDLE\n"
+        "XSIR 9 0x01ff\n"
+        "XSIR2 12 0x0abc\n"
+        "XSDRSIZE 16\n"
+        "XTDOMASK 0x0000\n"
+        "XSDRTDO 0x00ff 0x0000\n"
+        "XSDR 0x1234\n"
+        "XSETSDRMASKS 0x0001 0x0f00\n"
+        "XSDRINC 0x00ff 2 0x01 0x0e\n"
+        "XSDRB 0x0001\n"
+        "XSDRC 0x0002\n"
+        "XSDRE 0x0003\n"
+        "XSDRTDOB 0x0004 0x0000\n"
+        "XSDRTDOC 0x0006 0x0000\n"
+        "XSDRTDOE 0x0008 0x0000\n"
+        "XWAIT RUNTEST/IDLE RUNTEST/IDLE 5\n"
+        "XCOMPLETE\n";
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(assembleXsvf(text, bytes, error)) << error;
+    xsvfFile = std::tmpfile();
+    ASSERT_NE(xsvfFile, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), xsvfFile);
+
+    info_ = std::make_unique<SXsvfInfo>();
+    initXsvfInfo(*info_);
+    const std::vector<XsvfCommandSpan> spans = splitXsvf(bytes);
+    ASSERT_EQ(spans.size(), 23u);
+    for (const XsvfCommandSpan& span : spans) {
+        SCOPED_TRACE(xsvfCommandNames[span.code]);
+        // Each command starts where the layout puts it, whatever the one
+        // before it read.
+        std::fseek(xsvfFile, static_cast<long>(span.offset), SEEK_SET);
+        info_->commandCode = readXsvfByte();
+        ASSERT_EQ(info_->commandCode, span.code);
+        ConsoleCapture console;
+        EXPECT_EQ(xsvfHandlers[span.code](*info_), ERR_NONE) << console.out();
+        EXPECT_EQ(info_->errorCode, ERR_NONE);
+        EXPECT_EQ(std::ftell(xsvfFile), static_cast<long>(span.offset + span.size));
+    }
+}
+
 TEST_F(PlayerLine, CommandNamesMatchThePlayersTable) {
     for (int code = 0; code < 24; ++code) {
         EXPECT_STREQ(xsvfCommandName(static_cast<std::uint8_t>(code)), xsvfCommandNames[code]);
