@@ -2,7 +2,8 @@
 // command N as the player counts them ("See line #N in the XSVF ASCII file."),
 // and an assembler that turns that text back into the same bytes.
 //
-// Line forms (operands exactly as the player reads them):
+// Line forms (operands exactly as the player reads them; both directions
+// follow xsvfCommandLayouts of XsvfFormat.h):
 //   XCOMPLETE
 //   XTDOMASK 0x00ff              vectors: "0x" and two hex digits per byte,
 //   XSDR 0x0100                  as long as the last XSDRSIZE makes them
