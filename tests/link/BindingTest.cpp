@@ -13,24 +13,12 @@ namespace {
 
 // The entry points in the order BindDriver resolves them.
 std::vector<const void*> fieldsInResolveOrder(const CartridgeLink& l) {
-    return {reinterpret_cast<const void*>(l.FT_Write),
-            reinterpret_cast<const void*>(l.FT_Read),
-            reinterpret_cast<const void*>(l.FT_Open),
-            reinterpret_cast<const void*>(l.FT_OpenEx),
-            reinterpret_cast<const void*>(l.FT_ListDevices),
-            reinterpret_cast<const void*>(l.FT_Close),
-            reinterpret_cast<const void*>(l.FT_ResetDevice),
-            reinterpret_cast<const void*>(l.FT_Purge),
-            reinterpret_cast<const void*>(l.FT_SetTimeouts),
-            reinterpret_cast<const void*>(l.FT_GetQueueStatus),
-            reinterpret_cast<const void*>(l.FT_SetBaudRate),
-            reinterpret_cast<const void*>(l.FT_SetDataCharacteristics),
-            reinterpret_cast<const void*>(l.FT_SetFlowControl),
-            reinterpret_cast<const void*>(l.FT_GetStatus),
-            reinterpret_cast<const void*>(l.FT_SetBitMode),
-            reinterpret_cast<const void*>(l.FT_SetLatencyTimer),
-            reinterpret_cast<const void*>(l.FT_SetUSBParameters),
-            reinterpret_cast<const void*>(l.FT_Reload)};
+    std::vector<const void*> fields(D2XX_ENTRY_COUNT);
+#define VEXLO_FIELD_AT_STEP(name, step, missing, params, args) \
+    fields[step - 1] = reinterpret_cast<const void*>(l.name);
+    VEXLO_D2XX_ENTRY_POINTS(VEXLO_FIELD_AT_STEP)
+#undef VEXLO_FIELD_AT_STEP
+    return fields;
 }
 
 struct BindCase {
