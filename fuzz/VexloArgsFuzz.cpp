@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "CartridgeCommands.h"
+#include "AhdiRoot.h"
 #include "FuzzSupport.h"
 #include "Vexlo.h"
 
@@ -243,14 +244,9 @@ void writeSandboxFile(const SandboxFile& file) {
 // partition 0 from sector 1, so the boot sector is the file's second sector.
 std::vector<std::uint8_t> imageBytes() {
     std::vector<std::uint8_t> image(1024, 0);
-    image[0x1C6] = 1;
-    image[0x1CD] = 1;
-    std::uint16_t sum = 0;
-    for (std::size_t i = 0; i < 512; i += 2) {
-        sum = std::uint16_t(sum + (image[i] << 8 | image[i + 1]));
-    }
-    image[510] = std::uint8_t((0x1234 - sum) >> 8);
-    image[511] = std::uint8_t(0x1234 - sum);
+    ahdi::RootSector root;
+    root.partitionStart = 1;
+    ahdi::writeRootSector(image.data(), root);
     image[512 + 12] = 2;  // 512 bytes per sector
     return image;
 }

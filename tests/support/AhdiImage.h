@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "AhdiRoot.h"
+
 namespace ahdi {
 
 // The loader's window: buffer bytes 0-1023 are file bytes 0-1023, buffer
