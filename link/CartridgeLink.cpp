@@ -11,9 +11,10 @@ namespace {
 // The name of the function a field holds, for the "is not valid" line.
 template <auto Field>
 constexpr const char* entryName = nullptr;
+// (Not every entry point has a checked call.)
 #define VEXLO_ENTRY_NAME(name, step, missing, params, args) \
-    template <>              \
-    constexpr const char* entryName<&CartridgeLink::name> = #name;
+    template <>                                            \
+    [[maybe_unused]] constexpr const char* entryName<&CartridgeLink::name> = #name;
 VEXLO_D2XX_ENTRY_POINTS(VEXLO_ENTRY_NAME)
 #undef VEXLO_ENTRY_NAME
 

@@ -91,3 +91,9 @@ std::vector<std::uint8_t> bytes(std::initializer_list<int> values);
 // Clears `first` and every entry point BindDriver resolves after it: what a
 // binding that stopped at `first` leaves.
 void unbindFrom(CartridgeLink& link, D2xxEntry first);
+
+// A table case's own `name`, as its parameterised test's name.
+template <typename Case>
+std::string caseName(const testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}
