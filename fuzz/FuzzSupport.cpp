@@ -1,11 +1,10 @@
 #include "FuzzSupport.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 
 #include "Console.h"
 #include "FakeD2xx.h"
+#include "TempFolder.h"
 #include "platform/Platform.h"
 
 namespace fuzz {
@@ -56,10 +55,8 @@ void silenceConsole() {
 }
 
 std::string tempPath(const char* name) {
-    const char* dir = std::getenv("TMPDIR");
-    std::string path = dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
-    path += "/vexlo-fuzz-" + std::to_string(static_cast<long>(getpid())) + "-" + name;
-    return path;
+    static const TempFolder folder("vexlo-fuzz");
+    return folder.file(name);
 }
 
 std::FILE* openBytes(const std::uint8_t* data, std::size_t size) {

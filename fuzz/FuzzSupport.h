@@ -34,7 +34,7 @@ void installClock(std::int64_t stepMs);
 // consoleOut and consoleErr go to /dev/null for the whole process.
 void silenceConsole();
 
-// A file name under the temporary directory, unique to this process.
+// A file name in a temporary folder of this process, removed at exit.
 std::string tempPath(const char* name);
 
 // A read-only stream over `size` bytes (an empty stream when size is 0).

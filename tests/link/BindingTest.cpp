@@ -30,18 +30,9 @@ struct BindCase {
     const char* openOutput;
 };
 
-const char* const kUnbound =
-    "Error: FT_ResetDevice is not valid!\n"
-    "Error: FT_SetTimeouts is not valid!\n"
-    "Error: FT_Purge is not valid!\n"
-    "Error: FT_SetUSBParameters is not valid!\n"
-    "Error: FT_SetLatencyTimer is not valid!\n"
-    "Error: FT_SetBitMode is not valid!\n"
-    "Error: FT_SetBitMode is not valid!\n";
-
 const BindCase kBindCases[] = {
     {"complete", FAKE_D2XX_full, "", 18, 0, ""},
-    {"noListDevices", FAKE_D2XX_FT_ListDevices, "Error: Can't Find FT_ListDevices\n", 4, 0, kUnbound},
+    {"noListDevices", FAKE_D2XX_FT_ListDevices, "Error: Can't Find FT_ListDevices\n", 4, 0, kOpenUnconfigured},
     {"noSetUSBParameters", FAKE_D2XX_FT_SetUSBParameters, "Error: Can't Find FT_SetUSBParameter\n", 16, 0,
      "Error: FT_SetUSBParameters is not valid!\n"},
     {"noReload", FAKE_D2XX_FT_Reload, "Error: Can't Find FT_Reload\n", 17, 0, ""},

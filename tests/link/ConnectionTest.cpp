@@ -47,12 +47,6 @@ const std::vector<Expected> kFullOpen = {
 // OpenCartridge's result when FT_OpenEx is not bound (not a driver status).
 constexpr FT_STATUS kOpenExNotBound = 1;
 
-// The case's own name, for ctest and the test output.
-template <typename Case>
-std::string caseName(const testing::TestParamInfo<Case>& info) {
-    return info.param.name;
-}
-
 TEST_F(LinkTest, OpenConfiguresTheDeviceInOrder) {
     ConsoleCapture console;
     EXPECT_EQ(link.OpenCartridge(), FT_OK);
@@ -78,19 +72,13 @@ struct MissingCase {
 };
 
 const MissingCase kMissingCases[] = {
-        {"bitModeMissing", [](CartridgeLink& l) { l.FT_SetBitMode = nullptr; },
-         "Error: FT_SetBitMode is not valid!\nError: FT_SetBitMode is not valid!\n",
-         {{"FT_OpenEx", 2}, {"FT_ResetDevice"}, {"FT_SetTimeouts", 9000, 9000}, {"FT_Purge", 1},
-          {"FT_SetUSBParameters", 4096, 65536}, {"FT_SetLatencyTimer", 2}, {"sleep", 100}}},
-        {"bindingStoppedAtListDevices", [](CartridgeLink& l) { unbindFrom(l, D2xxEntry::FT_ListDevices); },
-         "Error: FT_ResetDevice is not valid!\n"
-         "Error: FT_SetTimeouts is not valid!\n"
-         "Error: FT_Purge is not valid!\n"
-         "Error: FT_SetUSBParameters is not valid!\n"
-         "Error: FT_SetLatencyTimer is not valid!\n"
-         "Error: FT_SetBitMode is not valid!\n"
-         "Error: FT_SetBitMode is not valid!\n",
-         {{"FT_OpenEx", 2}, {"sleep", 100}}},
+    {"bitModeMissing", [](CartridgeLink& l) { l.FT_SetBitMode = nullptr; },
+     "Error: FT_SetBitMode is not valid!\nError: FT_SetBitMode is not valid!\n",
+     {{"FT_OpenEx", 2}, {"FT_ResetDevice"}, {"FT_SetTimeouts", 9000, 9000}, {"FT_Purge", 1},
+      {"FT_SetUSBParameters", 4096, 65536}, {"FT_SetLatencyTimer", 2}, {"sleep", 100}}},
+    {"bindingStoppedAtListDevices", [](CartridgeLink& l) { unbindFrom(l, D2xxEntry::FT_ListDevices); },
+     kOpenUnconfigured,
+     {{"FT_OpenEx", 2}, {"sleep", 100}}},
 };
 
 class OpenWithMissingEntries : public LinkTest, public testing::WithParamInterface<MissingCase> {};
@@ -157,19 +145,19 @@ struct AckCase {
 };
 
 const AckCase kAckCases[] = {
-        {"zeroReplyEndsIt", {{FT_OK, 3}}, {{FT_OK, 1}}, {"FT_Write", "FT_Read"}},
-        {"unansweredPollIsResent",
-         {{FT_OK, 3}, {FT_OK, 3}},
-         {{FT_OK, 0}, {FT_OK, 1}},
-         {"FT_Write", "FT_Read", "FT_Write", "FT_Read"}},
-        {"failedReadIsResent",
-         {{FT_OK, 3}, {FT_OK, 3}},
-         {{FT_IO_ERROR, 1}, {FT_OK, 1}},
-         {"FT_Write", "FT_Read", "FT_Write", "FT_Read"}},
-        {"failedHeaderIsResentWithoutRead",
-         {{FT_IO_ERROR, 3}, {FT_OK, 2}, {FT_OK, 3}},
-         {{FT_OK, 1}},
-         {"FT_Write", "FT_Write", "FT_Write", "FT_Read"}},
+    {"zeroReplyEndsIt", {{FT_OK, 3}}, {{FT_OK, 1}}, {"FT_Write", "FT_Read"}},
+    {"unansweredPollIsResent",
+     {{FT_OK, 3}, {FT_OK, 3}},
+     {{FT_OK, 0}, {FT_OK, 1}},
+     {"FT_Write", "FT_Read", "FT_Write", "FT_Read"}},
+    {"failedReadIsResent",
+     {{FT_OK, 3}, {FT_OK, 3}},
+     {{FT_IO_ERROR, 1}, {FT_OK, 1}},
+     {"FT_Write", "FT_Read", "FT_Write", "FT_Read"}},
+    {"failedHeaderIsResentWithoutRead",
+     {{FT_IO_ERROR, 3}, {FT_OK, 2}, {FT_OK, 3}},
+     {{FT_OK, 1}},
+     {"FT_Write", "FT_Write", "FT_Write", "FT_Read"}},
 };
 
 class WaitAckTest : public LinkTest, public testing::WithParamInterface<AckCase> {};

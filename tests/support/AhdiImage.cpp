@@ -5,13 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-#if defined(_WIN32)
-#include <process.h>
-#define VEXLO_GETPID _getpid
-#else
-#include <unistd.h>
-#define VEXLO_GETPID getpid
-#endif
+#include "TempFolder.h"
 
 namespace ahdi {
 
@@ -115,9 +109,9 @@ std::vector<std::uint8_t> pattern(std::uint32_t seed, std::size_t length) {
 }
 
 std::string tempImagePath(const std::string& name) {
+    static const TempFolder folder("vexlo-images");
     static int serial = 0;
-    const std::filesystem::path dir = std::filesystem::temp_directory_path();
-    return (dir / ("vexlo-" + std::to_string(VEXLO_GETPID()) + "-" + std::to_string(++serial) + "-" + name)).string();
+    return folder.file(std::to_string(++serial) + "-" + name);
 }
 
 }  // namespace ahdi

@@ -88,6 +88,16 @@ private:
 std::vector<std::uint8_t> bytes(const char* text, std::size_t length);
 std::vector<std::uint8_t> bytes(std::initializer_list<int> values);
 
+// What OpenCartridge prints when every configuration entry point is missing.
+inline const char* const kOpenUnconfigured =
+    "Error: FT_ResetDevice is not valid!\n"
+    "Error: FT_SetTimeouts is not valid!\n"
+    "Error: FT_Purge is not valid!\n"
+    "Error: FT_SetUSBParameters is not valid!\n"
+    "Error: FT_SetLatencyTimer is not valid!\n"
+    "Error: FT_SetBitMode is not valid!\n"
+    "Error: FT_SetBitMode is not valid!\n";
+
 // Clears `first` and every entry point BindDriver resolves after it: what a
 // binding that stopped at `first` leaves.
 void unbindFrom(CartridgeLink& link, D2xxEntry first);

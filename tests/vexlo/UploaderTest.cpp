@@ -71,6 +71,15 @@ protected:
         return out;
     }
 
+    // The file of a case (a missing one for size -1), FT_Write call `failAt`
+    // answering with `step`, and the acknowledgement queued.
+    std::string arrange(const char* name, long fileSize, int failAt, Step step) {
+        writes = 0;
+        if (failAt >= 0) failWrite(failAt, step);
+        fakeDriver().queueRx({0});  // the acknowledgement, when one is awaited
+        return fileSize < 0 ? files.missing(name) : files.pattern(name, static_cast<std::size_t>(fileSize));
+    }
+
     TempFiles files;
     int writes = 0;
 };
@@ -119,11 +128,7 @@ class UploadFile : public UploaderTest, public testing::WithParamInterface<FileC
 
 TEST_P(UploadFile, WireSequence) {
     const FileCase& c = GetParam();
-    writes = 0;
-    const std::string path = c.fileSize < 0 ? files.missing(c.name)
-                                            : files.pattern(c.name, static_cast<std::size_t>(c.fileSize));
-    if (c.failAt >= 0) failWrite(c.failAt, c.step);
-    fakeDriver().queueRx({0});  // the acknowledgement, when one is awaited
+    const std::string path = arrange(c.name, c.fileSize, c.failAt, c.step);
 
     Uploader uploader(&link);
     ConsoleCapture console;
@@ -183,11 +188,7 @@ class UploadPrgFile : public UploaderTest, public testing::WithParamInterface<Pr
 
 TEST_P(UploadPrgFile, WireSequence) {
     const PrgCase& c = GetParam();
-    writes = 0;
-    const std::string path = c.fileSize < 0 ? files.missing(c.name)
-                                            : files.pattern(c.name, static_cast<std::size_t>(c.fileSize));
-    if (c.failAt >= 0) failWrite(c.failAt, c.step);
-    fakeDriver().queueRx({0});
+    const std::string path = arrange(c.name, c.fileSize, c.failAt, c.step);
 
     Uploader uploader(&link);
     std::memset(uploader.commands, 0, sizeof uploader.commands);
