@@ -135,11 +135,11 @@ void sectorRequest(int count, std::uint16_t bytesPerSector) {
     server.image.bytesPerSector = bytesPerSector;
     const std::uint8_t request[6] = {SYNC1, SYNC2, cmdReadSector, 100, 0, static_cast<std::uint8_t>(count)};
     bench::setReadFeed(request, sizeof request);
-    const bench::NullCounts before = bench::nullCounts;
+    const bench::NullCounts before = bench::nullCounts();
     server.ServeOnce();
-    const std::uint64_t writes = bench::nullCounts.writes - before.writes;
-    const std::uint64_t reads = bench::nullCounts.reads - before.reads;
-    const std::uint64_t replyBytes = bench::nullCounts.writeBytes - before.writeBytes;
+    const std::uint64_t writes = bench::nullCounts().writes - before.writes;
+    const std::uint64_t reads = bench::nullCounts().reads - before.reads;
+    const std::uint64_t replyBytes = bench::nullCounts().writeBytes - before.writeBytes;
     const double linkNs = model.toolLatencyMs * 1e6 + writeCostNs(static_cast<DWORD>(replyBytes));
     const double dataBytes = static_cast<double>(count) * bytesPerSector;
     std::printf("| %d x %u | %llu | %llu | %llu | %.2f ms | %.0f KB/s |\n", count, bytesPerSector,

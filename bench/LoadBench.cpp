@@ -4,17 +4,15 @@
 // temporary folder and read once before timing.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "AhdiRoot.h"
 #include "DriveImage.h"
 #include "NullDriver.h"
+#include "TempFolder.h"
 
 namespace {
 
@@ -22,25 +20,9 @@ constexpr std::uint64_t FILE_BYTES = std::uint64_t{DriveImage::WINDOW_FILE_OFFSE
                                      (DriveImage::IMAGE_BYTES - DriveImage::HEAD_BYTES);
 
 std::string imagePath;
-std::string imageDir;
 
-void putBig32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = std::uint8_t(v >> 24);
-    p[1] = std::uint8_t(v >> 16);
-    p[2] = std::uint8_t(v >> 8);
-    p[3] = std::uint8_t(v);
-}
-
-bool makeImage() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/vexlo-bench-XXXXXX";
-    std::vector<char> dir(pattern.begin(), pattern.end());
-    dir.push_back('\0');
-    if (mkdtemp(dir.data()) == nullptr) {
-        return false;
-    }
-    imageDir = dir.data();
-    imagePath = imageDir + "/drive.img";
+bool makeImage(const TempFolder& folder) {
+    imagePath = folder.file("drive.img");
     std::FILE* file = std::fopen(imagePath.c_str(), "wb");
     if (file == nullptr) {
         return false;
@@ -53,31 +35,13 @@ bool makeImage() {
             chunk[i] = static_cast<std::uint8_t>((at + i) * 131 + ((at + i) >> 9));
         }
         if (at == 0) {
-            // AHDI root sector: partition 0 active at sector 2, words adding up to 0x1234.
-            std::memset(chunk.data(), 0, 512);
-            putBig32(&chunk[0x1C2], 168160);
-            chunk[0x1C6] = 0x01;
-            std::memcpy(&chunk[0x1C7], "BGM", 3);
-            putBig32(&chunk[0x1CA], 2);
-            putBig32(&chunk[0x1CE], 40000);
-            std::uint16_t sum = 0;
-            for (int w = 0; w < 255; ++w) {
-                sum = std::uint16_t(sum + (chunk[2 * w] << 8 | chunk[2 * w + 1]));
-            }
-            const std::uint16_t last = std::uint16_t(0x1234 - sum);
-            chunk[510] = std::uint8_t(last >> 8);
-            chunk[511] = std::uint8_t(last);
+            // AHDI root sector: partition 0 active at sector 2.
+            const ahdi::RootSector root{168160, 0x01, {'B', 'G', 'M'}, 2, 40000};
+            ahdi::writeRootSector(chunk.data(), root);
         }
         ok = std::fwrite(chunk.data(), 1, n, file) == n;
     }
     return std::fclose(file) == 0 && ok;
-}
-
-void removeImage() {
-    if (!imagePath.empty()) {
-        std::remove(imagePath.c_str());
-        rmdir(imageDir.c_str());
-    }
 }
 
 // Reads the whole file once so every timed read comes from the page cache.
@@ -158,14 +122,13 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    if (!makeImage()) {
+    const TempFolder folder("vexlo-bench");
+    if (!makeImage(folder)) {
         std::fprintf(stderr, "cannot write the test image under the temporary folder\n");
-        removeImage();
         return 1;
     }
     warm();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    removeImage();
     return 0;
 }

@@ -55,7 +55,7 @@ void run(benchmark::State& state, bool wholeCycle, bool lineBuffered) {
 
     std::uint8_t request[6] = {SYNC1, SYNC2, cmdReadSector, 0, 0, static_cast<std::uint8_t>(count)};
     std::uint32_t cursor = 0;
-    const bench::NullCounts before = bench::nullCounts;
+    const bench::NullCounts before = bench::nullCounts();
     for (auto _ : state) {
         const std::uint16_t first = nextSector(cursor, bytesPerSector, count);
         request[3] = static_cast<std::uint8_t>(first & 0xFF);
@@ -72,7 +72,7 @@ void run(benchmark::State& state, bool wholeCycle, bool lineBuffered) {
         std::fflush(consoleOut);
         std::setvbuf(consoleOut, nullptr, _IOFBF, BUFSIZ);
     }
-    const bench::NullCounts& c = bench::nullCounts;
+    const bench::NullCounts c = bench::nullCounts();
     const std::uint64_t writes = c.writes - before.writes;
     const std::uint64_t expected = state.iterations();
     if (writes != expected) {

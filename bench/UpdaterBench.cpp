@@ -30,7 +30,7 @@ void setUp() {
 
 // Calls, bytes and time per call and per bit, from the counts of the run.
 void report(benchmark::State& state, const bench::NullCounts& before, double bitsPerIteration) {
-    const bench::NullCounts& c = bench::nullCounts;
+    const bench::NullCounts c = bench::nullCounts();
     const double calls = static_cast<double>(c.calls() - before.calls());
     const double bytes = static_cast<double>(c.writeBytes - before.writeBytes + c.readBytes - before.readBytes);
     const double reads = static_cast<double>(c.reads - before.reads);
@@ -58,7 +58,7 @@ ShiftValue& patternValue(int bits) {
 void BM_BareCall(benchmark::State& state) {
     setUp();
     std::uint8_t pins = 0x06;
-    const bench::NullCounts before = bench::nullCounts;
+    const bench::NullCounts before = bench::nullCounts();
     for (auto _ : state) {
         DWORD written = 0;
         // Read the pointer afresh each time, as a call through the record does.
@@ -74,7 +74,7 @@ BENCHMARK(BM_BareCall);
 void BM_CheckedCall(benchmark::State& state) {
     setUp();
     std::uint8_t pins = 0x06;
-    const bench::NullCounts before = bench::nullCounts;
+    const bench::NullCounts before = bench::nullCounts();
     for (auto _ : state) {
         DWORD written = 0;
         benchmark::DoNotOptimize(link.Write(&pins, 1, &written));
@@ -87,7 +87,7 @@ BENCHMARK(BM_CheckedCall);
 // One pin change: header and pin byte, two calls.
 void BM_WritePins(benchmark::State& state) {
     setUp();
-    const bench::NullCounts before = bench::nullCounts;
+    const bench::NullCounts before = bench::nullCounts();
     std::uint8_t pins = 0;
     for (auto _ : state) {
         writePins(pins);
@@ -105,7 +105,7 @@ void BM_ShiftSingle(benchmark::State& state) {
     const bool capture = state.range(1) != 0;
     const ShiftValue& tdi = patternValue(bits);
     static ShiftValue captured;
-    const bench::NullCounts before = bench::nullCounts;
+    const bench::NullCounts before = bench::nullCounts();
     for (auto _ : state) {
         shiftBits(bits, tdi, capture ? &captured : nullptr, true);
     }
@@ -118,7 +118,7 @@ void BM_ShiftBlock(benchmark::State& state) {
     setUp();
     const bool exitOnLast = state.range(0) != 0;
     const ShiftValue& tdi = patternValue(BLOCK_SHIFT_BITS);
-    const bench::NullCounts before = bench::nullCounts;
+    const bench::NullCounts before = bench::nullCounts();
     for (auto _ : state) {
         shiftBits(BLOCK_SHIFT_BITS, tdi, nullptr, exitOnLast);
     }
@@ -133,7 +133,7 @@ void BM_TapWalk(benchmark::State& state) {
     const std::uint8_t targets[] = {TAP_RESET,  TAP_RUNTEST_IDLE, TAP_IRSHIFT, TAP_IRPAUSE,
                                     TAP_DRSHIFT, TAP_DRPAUSE,     TAP_DRSHIFT, TAP_RUNTEST_IDLE};
     TapState tap = TAP_RESET;
-    const bench::NullCounts before = bench::nullCounts;
+    const bench::NullCounts before = bench::nullCounts();
     for (auto _ : state) {
         for (std::uint8_t target : targets) {
             benchmark::DoNotOptimize(tapGotoState(tap, target));
@@ -146,7 +146,7 @@ BENCHMARK(BM_TapWalk);
 // A wait: one pass of 32 clock records (the clock ends it at once).
 void BM_Wait(benchmark::State& state) {
     setUp();
-    const bench::NullCounts before = bench::nullCounts;
+    const bench::NullCounts before = bench::nullCounts();
     for (auto _ : state) {
         waitMicroseconds(1000);
     }
@@ -162,7 +162,7 @@ void playFile(benchmark::State& state, const std::vector<std::uint8_t>& bytes) {
     }
     setUp();
     static SXsvfInfo info;
-    const bench::NullCounts before = bench::nullCounts;
+    const bench::NullCounts before = bench::nullCounts();
     int result = 0;
     for (auto _ : state) {
         xsvfFile = fmemopen(const_cast<std::uint8_t*>(bytes.data()), bytes.size(), "rb");

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "DriveImage.h"
+#include "AhdiRoot.h"
 #include "FuzzSupport.h"
 
 namespace {
@@ -53,14 +54,6 @@ std::uint32_t bigEndian32(const std::vector<std::uint8_t>& b, std::size_t at) {
 }
 
 std::uint16_t littleEndian16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
-
-std::uint16_t rootWordSum(const std::vector<std::uint8_t>& root) {
-    std::uint16_t sum = 0;
-    for (std::size_t i = 0; i < 512; i += 2) {
-        sum = std::uint16_t(sum + (root[i] << 8 | root[i + 1]));
-    }
-    return sum;
-}
 
 void writeFile(const Placed& root, const Placed& window, bool writeWindow, std::uint64_t length) {
     const int fd = ::open(g_path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
@@ -149,10 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (root.bytes.size() < 512) {
             root.bytes.resize(512, 0);
         }
-        root.bytes[510] = root.bytes[511] = 0;
-        const std::uint16_t fix = std::uint16_t(0x1234 - rootWordSum(root.bytes));
-        root.bytes[510] = std::uint8_t(fix >> 8);
-        root.bytes[511] = std::uint8_t(fix);
+        ahdi::setRootWordSum(root.bytes.data());
     }
 
     // What the root sector says, as the loader will see it (missing bytes are 0).
@@ -184,7 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // What the loader must decide.
     std::vector<std::uint8_t> loadedHead(g_expected.begin(), g_expected.begin() + 1024);
-    const bool sumOk = rootWordSum(loadedHead) == 0x1234;
+    const bool sumOk = ahdi::rootWordSum(loadedHead.data()) == ahdi::ROOT_WORD_SUM;
     const bool active = (loadedHead[0x1C6] & 1) != 0;
     const std::uint64_t loadedOffset = std::uint64_t(bigEndian32(loadedHead, 0x1CA)) * 512;
     const bool expectLoad = sumOk && active && loadedOffset + 512 <= DriveImage::IMAGE_BYTES;

@@ -23,9 +23,9 @@ struct StopRun {};
         if (!(condition)) ::fuzz::fault("check failed: " #condition); \
     } while (0)
 
-// Fills all 18 entry points with fakes that succeed and do nothing: writes
-// report every byte written, reads return no byte, the receive queue is
-// empty, FT_OpenEx hands out handle 1. Harnesses replace single fields.
+// Fills all 18 entry points with the shared fake, quiet and only counting:
+// writes report every byte written, reads return no byte, the receive queue
+// is empty, FT_OpenEx hands out handle 1. Harnesses replace single fields.
 void installQuietDriver(CartridgeLink& link);
 
 // Every clock reading advances by `stepMs`; sleeps only add their length.
@@ -34,7 +34,7 @@ void installClock(std::int64_t stepMs);
 // consoleOut and consoleErr go to /dev/null for the whole process.
 void silenceConsole();
 
-// A file name under the temporary directory, unique to this process.
+// A file name in a temporary folder of this process, removed at exit.
 std::string tempPath(const char* name);
 
 // A read-only stream over `size` bytes (an empty stream when size is 0).

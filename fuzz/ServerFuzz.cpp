@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "CartridgeCommands.h"
+#include "AhdiRoot.h"
 #include "FuzzSupport.h"
 #include "VexloServer.h"
 
@@ -156,16 +157,10 @@ FT_STATUS FT_API replyWrite(FT_HANDLE handle, void* buffer, DWORD count, DWORD* 
 
 void writeImage() {
     // Root sector: word sum 0x1234, partition 0 active from sector 2.
-    std::vector<std::uint8_t> root(512, 0);
-    root[0x1C6] = 1;
-    root[0x1CD] = PARTITION_START;
-    std::uint16_t sum = 0;
-    for (std::size_t i = 0; i < 512; i += 2) {
-        sum = std::uint16_t(sum + (root[i] << 8 | root[i + 1]));
-    }
-    const std::uint16_t fix = std::uint16_t(0x1234 - sum);
-    root[510] = std::uint8_t(fix >> 8);
-    root[511] = std::uint8_t(fix);
+    std::vector<std::uint8_t> root(ahdi::ROOT_BYTES);
+    ahdi::RootSector fields;
+    fields.partitionStart = PARTITION_START;
+    ahdi::writeRootSector(root.data(), fields);
 
     g_expected.assign(DriveImage::IMAGE_BYTES, 0);
     std::copy(root.begin(), root.end(), g_expected.begin());

@@ -31,7 +31,9 @@
 #include <vector>
 
 #include "CartridgeCommands.h"
+#include "AhdiRoot.h"
 #include "FuzzSupport.h"
+#include "TempFolder.h"
 #include "Vexlo.h"
 
 namespace {
@@ -47,6 +49,7 @@ struct SandboxFile {
 };
 
 std::vector<SandboxFile> g_files;
+TempFolder* g_sandboxFolder = nullptr;  // removed at exit
 std::string g_sandbox;
 int g_startFolder = -1;  // libFuzzer's own paths are relative to it
 
@@ -243,26 +246,16 @@ void writeSandboxFile(const SandboxFile& file) {
 // partition 0 from sector 1, so the boot sector is the file's second sector.
 std::vector<std::uint8_t> imageBytes() {
     std::vector<std::uint8_t> image(1024, 0);
-    image[0x1C6] = 1;
-    image[0x1CD] = 1;
-    std::uint16_t sum = 0;
-    for (std::size_t i = 0; i < 512; i += 2) {
-        sum = std::uint16_t(sum + (image[i] << 8 | image[i + 1]));
-    }
-    image[510] = std::uint8_t((0x1234 - sum) >> 8);
-    image[511] = std::uint8_t(0x1234 - sum);
+    ahdi::RootSector root;
+    root.partitionStart = 1;
+    ahdi::writeRootSector(image.data(), root);
     image[512 + 12] = 2;  // 512 bytes per sector
     return image;
 }
 
 void removeSandbox() {
-    for (const SandboxFile& file : g_files) {
-        ::unlink((g_sandbox + "/" + file.name).c_str());
-    }
-    ::rmdir((g_sandbox + "/d").c_str());
-    ::unlink((g_sandbox + "/q").c_str());
-    ::unlink((g_sandbox + "/z").c_str());
-    ::rmdir(g_sandbox.c_str());
+    delete g_sandboxFolder;
+    g_sandboxFolder = nullptr;
 }
 
 }  // namespace
@@ -270,12 +263,12 @@ void removeSandbox() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::silenceConsole();
     fuzz::installClock(1);
-    std::string folder = fuzz::tempPath("args-XXXXXX");
     g_startFolder = ::open(".", O_RDONLY | O_DIRECTORY);
-    if (g_startFolder < 0 || ::mkdtemp(folder.data()) == nullptr || ::chdir(folder.c_str()) != 0) {
+    g_sandboxFolder = new TempFolder("vexlo-fuzz-args");
+    g_sandbox = g_sandboxFolder->path().string();
+    if (g_startFolder < 0 || ::chdir(g_sandbox.c_str()) != 0) {
         fuzz::fault("cannot make the test folder");
     }
-    g_sandbox = folder;
     g_files = {
         {"p", patternFile(100, 1)},    {"P", patternFile(20000, 2)}, {"e", {}},
         {"f", patternFile(16384, 3)},  {"g", patternFile(20000, 4)}, {"b", patternFile(512, 5)},

@@ -1,29 +1,51 @@
 #include "CartridgeLink.h"
 
+#include <array>
+
 #include "CartridgeCommands.h"
 #include "Console.h"
 #include "platform/Platform.h"
 
 namespace {
 
-template <typename Fn, typename... Args>
-CallResult checked(Fn fn, const char* name, Args... args) {
+// The name of the function a field holds, for the "is not valid" line.
+template <auto Field>
+constexpr const char* entryName = nullptr;
+// (Not every entry point has a checked call.)
+#define VEXLO_ENTRY_NAME(name, step, missing, params, args) \
+    template <>                                            \
+    [[maybe_unused]] constexpr const char* entryName<&CartridgeLink::name> = #name;
+VEXLO_D2XX_ENTRY_POINTS(VEXLO_ENTRY_NAME)
+#undef VEXLO_ENTRY_NAME
+
+// The checked call: a field that is still null prints its line and is skipped.
+template <auto Field, typename... Args>
+CallResult checked(const CartridgeLink& link, Args... args) {
+    const auto fn = link.*Field;
     if (fn == nullptr) {
-        consolePrintf("Error: %s is not valid!\n", name);
+        consolePrintf("Error: %s is not valid!\n", entryName<Field>);
         return CallResult{false, 0};
     }
     return CallResult{true, fn(args...)};
 }
 
-template <typename Fn>
-bool resolve(void* module, const char* name, const char* missingMessage, Fn& field) {
-    field = reinterpret_cast<Fn>(platform::findSymbol(module, name));
-    if (field == nullptr) {
-        consolePrintf("%s", missingMessage);
-        return false;
-    }
-    return true;
-}
+// One step of the binding: where the pointer goes once it is found.
+struct ResolveStep {
+    const D2xxEntryInfo* entry;
+    void (*store)(CartridgeLink& link, void* symbol);
+};
+
+// The entry points in the order BindDriver resolves them.
+constexpr auto RESOLVE_ORDER = [] {
+    std::array<ResolveStep, D2XX_ENTRY_COUNT> steps{};
+#define VEXLO_RESOLVE_STEP(name, step, missing, params, args)                                   \
+    steps[step - 1] = {&d2xxEntry(D2xxEntry::name), [](CartridgeLink& link, void* symbol) {   \
+                           link.name = reinterpret_cast<PFN_##name>(symbol);                    \
+                       }};
+    VEXLO_D2XX_ENTRY_POINTS(VEXLO_RESOLVE_STEP)
+#undef VEXLO_RESOLVE_STEP
+    return steps;
+}();
 
 }  // namespace
 
@@ -36,28 +58,15 @@ void CartridgeLink::BindDriverFrom(const char* libraryFileName) {
         consolePrintf("Error: Can't Load Ftd2xx.dll\n");
         return;
     }
-    void* m = driverModule;
-    // Resolve order is fixed; the first missing function stops the binding.
-    resolve(m, "FT_Write", "Error: Can't Find FT_Write\n", FT_Write) &&
-        resolve(m, "FT_Read", "Error: Can't Find FT_Read\n", FT_Read) &&
-        resolve(m, "FT_Open", "Error: Can't Find FT_Open\n", FT_Open) &&
-        resolve(m, "FT_OpenEx", "Error: Can't Find FT_OpenEx\n", FT_OpenEx) &&
-        resolve(m, "FT_ListDevices", "Error: Can't Find FT_ListDevices\n", FT_ListDevices) &&
-        resolve(m, "FT_Close", "Error: Can't Find FT_Close\n", FT_Close) &&
-        resolve(m, "FT_ResetDevice", "Error: Can't Find FT_ResetDevice\n", FT_ResetDevice) &&
-        resolve(m, "FT_Purge", "Error: Can't Find FT_Purge\n", FT_Purge) &&
-        resolve(m, "FT_SetTimeouts", "Error: Can't Find FT_SetTimeouts\n", FT_SetTimeouts) &&
-        resolve(m, "FT_GetQueueStatus", "Error: Can't Find FT_GetQueueStatus\n", FT_GetQueueStatus) &&
-        resolve(m, "FT_SetBaudRate", "Error: Can't Find FT_SetBaudRate\n", FT_SetBaudRate) &&
-        resolve(m, "FT_SetDataCharacteristics", "Error: Can't Find FT_SetDataCharacteristics\n",
-                FT_SetDataCharacteristics) &&
-        resolve(m, "FT_SetFlowControl", "Error: Can't Find FT_SetFlowControl\n", FT_SetFlowControl) &&
-        resolve(m, "FT_GetStatus", "Error: Can't Find FT_GetStatus\n", FT_GetStatus) &&
-        resolve(m, "FT_SetBitMode", "Error: Can't Find FT_SetBitMode\n", FT_SetBitMode) &&
-        resolve(m, "FT_SetLatencyTimer", "Error: Can't Find FT_SetLatencyTimer\n", FT_SetLatencyTimer) &&
-        // The message of this one has always lacked the final "s".
-        resolve(m, "FT_SetUSBParameters", "Error: Can't Find FT_SetUSBParameter\n", FT_SetUSBParameters) &&
-        resolve(m, "FT_Reload", "Error: Can't Find FT_Reload\n", FT_Reload);
+    // The first missing function stops the binding; it and the later ones stay null.
+    for (const ResolveStep& step : RESOLVE_ORDER) {
+        void* symbol = platform::findSymbol(driverModule, step.entry->name);
+        step.store(*this, symbol);
+        if (symbol == nullptr) {
+            consolePrintf("%s", step.entry->missingText);
+            return;
+        }
+    }
 }
 
 FT_STATUS CartridgeLink::OpenCartridge() {
@@ -83,39 +92,39 @@ FT_STATUS CartridgeLink::OpenCartridge() {
     return 0;
 }
 
-void CartridgeLink::Close() { checked(FT_Close, "FT_Close", deviceHandle); }
+void CartridgeLink::Close() { checked<&CartridgeLink::FT_Close>(*this, deviceHandle); }
 
 CallResult CartridgeLink::Write(const void* buffer, DWORD count, DWORD* written) {
     // The driver's signature takes a non-const buffer but never writes to it.
-    return checked(FT_Write, "FT_Write", deviceHandle, const_cast<void*>(buffer), count, written);
+    return checked<&CartridgeLink::FT_Write>(*this, deviceHandle, const_cast<void*>(buffer), count, written);
 }
 
 CallResult CartridgeLink::Read(void* buffer, DWORD count, DWORD* got) {
-    return checked(FT_Read, "FT_Read", deviceHandle, buffer, count, got);
+    return checked<&CartridgeLink::FT_Read>(*this, deviceHandle, buffer, count, got);
 }
 
-CallResult CartridgeLink::ResetDevice() { return checked(FT_ResetDevice, "FT_ResetDevice", deviceHandle); }
+CallResult CartridgeLink::ResetDevice() { return checked<&CartridgeLink::FT_ResetDevice>(*this, deviceHandle); }
 
-CallResult CartridgeLink::Purge(ULONG mask) { return checked(FT_Purge, "FT_Purge", deviceHandle, mask); }
+CallResult CartridgeLink::Purge(ULONG mask) { return checked<&CartridgeLink::FT_Purge>(*this, deviceHandle, mask); }
 
 CallResult CartridgeLink::SetTimeouts(ULONG readMs, ULONG writeMs) {
-    return checked(FT_SetTimeouts, "FT_SetTimeouts", deviceHandle, readMs, writeMs);
+    return checked<&CartridgeLink::FT_SetTimeouts>(*this, deviceHandle, readMs, writeMs);
 }
 
 CallResult CartridgeLink::SetUSBParameters(ULONG inSize, ULONG outSize) {
-    return checked(FT_SetUSBParameters, "FT_SetUSBParameters", deviceHandle, inSize, outSize);
+    return checked<&CartridgeLink::FT_SetUSBParameters>(*this, deviceHandle, inSize, outSize);
 }
 
 CallResult CartridgeLink::SetLatencyTimer(UCHAR ms) {
-    return checked(FT_SetLatencyTimer, "FT_SetLatencyTimer", deviceHandle, ms);
+    return checked<&CartridgeLink::FT_SetLatencyTimer>(*this, deviceHandle, ms);
 }
 
 CallResult CartridgeLink::SetBitMode(UCHAR mask, UCHAR mode) {
-    return checked(FT_SetBitMode, "FT_SetBitMode", deviceHandle, mask, mode);
+    return checked<&CartridgeLink::FT_SetBitMode>(*this, deviceHandle, mask, mode);
 }
 
 CallResult CartridgeLink::GetStatus(DWORD* rxBytes, DWORD* txBytes, DWORD* eventStatus) {
-    return checked(FT_GetStatus, "FT_GetStatus", deviceHandle, rxBytes, txBytes, eventStatus);
+    return checked<&CartridgeLink::FT_GetStatus>(*this, deviceHandle, rxBytes, txBytes, eventStatus);
 }
 
 bool CartridgeLink::WriteHeader(std::uint8_t command) {

@@ -15,24 +15,10 @@ struct CallResult {
 };
 
 struct CartridgeLink {
-    PFN_FT_Open FT_Open;
-    PFN_FT_OpenEx FT_OpenEx;
-    PFN_FT_ListDevices FT_ListDevices;
-    PFN_FT_Close FT_Close;
-    PFN_FT_Read FT_Read;
-    PFN_FT_Write FT_Write;
-    PFN_FT_ResetDevice FT_ResetDevice;
-    PFN_FT_Purge FT_Purge;
-    PFN_FT_SetTimeouts FT_SetTimeouts;
-    PFN_FT_GetQueueStatus FT_GetQueueStatus;
-    PFN_FT_SetBaudRate FT_SetBaudRate;
-    PFN_FT_SetDataCharacteristics FT_SetDataCharacteristics;
-    PFN_FT_SetFlowControl FT_SetFlowControl;
-    PFN_FT_GetStatus FT_GetStatus;
-    PFN_FT_SetUSBParameters FT_SetUSBParameters;
-    PFN_FT_SetLatencyTimer FT_SetLatencyTimer;
-    PFN_FT_SetBitMode FT_SetBitMode;
-    PFN_FT_Reload FT_Reload;
+    // The 18 entry points, named after the functions they hold (null = not bound).
+#define VEXLO_LINK_FIELD(name, step, missing, params, args) PFN_##name name;
+    VEXLO_D2XX_ENTRY_POINTS(VEXLO_LINK_FIELD)
+#undef VEXLO_LINK_FIELD
     std::int16_t opened;
     void* driverModule;
     FT_HANDLE deviceHandle;

@@ -3,7 +3,12 @@
 // the driver library is loaded at run time and called through pointers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <string_view>
+
+#include "D2xxEntryPoints.h"
 
 using FT_HANDLE = void*;
 using FT_STATUS = std::uint32_t;
@@ -35,22 +40,46 @@ constexpr ULONG FT_PURGE_TX = 2;
 constexpr UCHAR FT_BITMODE_RESET = 0x00;
 constexpr UCHAR FT_BITMODE_SYNC_FIFO = 0x40;
 
-// Entry-point types, one per exported function.
-using PFN_FT_Open = FT_STATUS(FT_API*)(int deviceNumber, FT_HANDLE* handle);
-using PFN_FT_OpenEx = FT_STATUS(FT_API*)(void* arg1, DWORD flags, FT_HANDLE* handle);
-using PFN_FT_ListDevices = FT_STATUS(FT_API*)(void* arg1, void* arg2, DWORD flags);
-using PFN_FT_Close = FT_STATUS(FT_API*)(FT_HANDLE handle);
-using PFN_FT_Read = FT_STATUS(FT_API*)(FT_HANDLE handle, void* buffer, DWORD bytesToRead, DWORD* bytesReturned);
-using PFN_FT_Write = FT_STATUS(FT_API*)(FT_HANDLE handle, void* buffer, DWORD bytesToWrite, DWORD* bytesWritten);
-using PFN_FT_ResetDevice = FT_STATUS(FT_API*)(FT_HANDLE handle);
-using PFN_FT_Purge = FT_STATUS(FT_API*)(FT_HANDLE handle, ULONG mask);
-using PFN_FT_SetTimeouts = FT_STATUS(FT_API*)(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout);
-using PFN_FT_GetQueueStatus = FT_STATUS(FT_API*)(FT_HANDLE handle, DWORD* rxBytes);
-using PFN_FT_SetBaudRate = FT_STATUS(FT_API*)(FT_HANDLE handle, ULONG baudRate);
-using PFN_FT_SetDataCharacteristics = FT_STATUS(FT_API*)(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity);
-using PFN_FT_SetFlowControl = FT_STATUS(FT_API*)(FT_HANDLE handle, USHORT flowControl, UCHAR xonChar, UCHAR xoffChar);
-using PFN_FT_GetStatus = FT_STATUS(FT_API*)(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eventStatus);
-using PFN_FT_SetUSBParameters = FT_STATUS(FT_API*)(FT_HANDLE handle, ULONG inTransferSize, ULONG outTransferSize);
-using PFN_FT_SetLatencyTimer = FT_STATUS(FT_API*)(FT_HANDLE handle, UCHAR latency);
-using PFN_FT_SetBitMode = FT_STATUS(FT_API*)(FT_HANDLE handle, UCHAR mask, UCHAR mode);
-using PFN_FT_Reload = FT_STATUS(FT_API*)(WORD vid, WORD pid);
+// Entry-point types, one per exported function: PFN_FT_Write and so on.
+#define VEXLO_D2XX_PFN(name, step, missing, params, args) using PFN_##name = FT_STATUS(FT_API*) params;
+VEXLO_D2XX_ENTRY_POINTS(VEXLO_D2XX_PFN)
+#undef VEXLO_D2XX_PFN
+
+// The entry points by their position in the table (CartridgeLink's field order).
+enum class D2xxEntry {
+#define VEXLO_D2XX_ENUM(name, step, missing, params, args) name,
+    VEXLO_D2XX_ENTRY_POINTS(VEXLO_D2XX_ENUM)
+#undef VEXLO_D2XX_ENUM
+};
+
+struct D2xxEntryInfo {
+    const char* name;
+    int resolveStep;           // 1 to D2XX_ENTRY_COUNT
+    const char* missingText;   // what BindDriver prints when the library lacks it
+    bool takesDeviceHandle;    // the first argument is the open device's handle
+};
+
+inline constexpr D2xxEntryInfo D2XX_ENTRIES[] = {
+#define VEXLO_D2XX_INFO(name, step, missing, params, args) \
+    {#name, step, missing, std::string_view(#params).starts_with("(FT_HANDLE handle")},
+    VEXLO_D2XX_ENTRY_POINTS(VEXLO_D2XX_INFO)
+#undef VEXLO_D2XX_INFO
+};
+
+inline constexpr std::size_t D2XX_ENTRY_COUNT = std::size(D2XX_ENTRIES);
+
+constexpr const D2xxEntryInfo& d2xxEntry(D2xxEntry entry) { return D2XX_ENTRIES[static_cast<std::size_t>(entry)]; }
+
+// Each resolve step is taken by exactly one entry point.
+static_assert([] {
+    for (std::size_t step = 1; step <= D2XX_ENTRY_COUNT; ++step) {
+        std::size_t taken = 0;
+        for (const D2xxEntryInfo& e : D2XX_ENTRIES) {
+            taken += e.resolveStep == static_cast<int>(step) ? 1 : 0;
+        }
+        if (taken != 1) {
+            return false;
+        }
+    }
+    return true;
+}());

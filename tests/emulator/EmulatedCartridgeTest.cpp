@@ -7,11 +7,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 
 #include "CartridgeCommands.h"
 #include "EmulatedCartridge.h"
+#include "TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -19,13 +21,11 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// A fresh folder that lasts until the test program ends.
 std::string freshDir() {
-    static int counter = 0;
-    const fs::path dir = fs::temp_directory_path() /
-                         ("vexlo-emulator-test-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir.string();
+    static std::vector<std::unique_ptr<TempFolder>> folders;
+    folders.push_back(std::make_unique<TempFolder>("vexlo-emulator-test"));
+    return folders.back()->path().string();
 }
 
 Bytes fileBytes(const std::string& path) {

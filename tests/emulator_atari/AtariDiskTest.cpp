@@ -14,6 +14,7 @@
 
 #include "AtariDisk.h"
 #include "AtariImageFiles.h"
+#include "TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -37,23 +38,6 @@ TaskRun runTasks(const std::string& config, MemoryDisk& disk, const fs::path& ou
     });
     return run;
 }
-
-class TempDir {
-public:
-    TempDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("atari_") + info->test_suite_name() + "_" + info->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        path_ = fs::temp_directory_path() / name;
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 // A small FAT volume built byte by byte: 512-byte sectors, one sector per
 // cluster, one reserved sector, two FATs of one sector, a one-sector root of
@@ -156,7 +140,7 @@ TEST_P(TinyVolumeTest, FragmentedFileReadsBackInChainOrderWithRunsMerged) {
     const Bytes small = vol.addFile("SMALL   TXT", {2}, 10, 2);
     vol.addFile("EMPTY   DAT", {}, 0, 3);
     MemoryDisk disk = vol.disk();
-    TempDir out;
+    TempFolder out{"atari"};
 
     const TaskRun run = runTasks("read:/frag.bin;readall", disk, out.path());
 
@@ -192,7 +176,7 @@ TEST_P(TinyVolumeTest, ListShowsFoldersAndSizesAndReadAllKeepsTheFolders) {
     vol.rootEntry("Ab\0c\0d\0e\0f", 0x0F, 0, 0);
     vol.rootEntry("VOLUME     ", 0x08, 0, 0);
     MemoryDisk disk = vol.disk();
-    TempDir out;
+    TempFolder out{"atari"};
 
     const TaskRun run = runTasks("list;readall", disk, out.path());
 
@@ -251,7 +235,7 @@ TEST_P(FaultTest, IsReportedAndTheRunEnds) {
     vol.addFile("FILE    BIN", {2, 3, 4, 5}, 4 * 512 - 7, 9);
     fault.apply(vol);
     MemoryDisk disk = vol.disk();
-    TempDir out;
+    TempFolder out{"atari"};
 
     const TaskRun run = runTasks("read:/FILE.BIN;readall;list", disk, out.path());
 
@@ -274,7 +258,7 @@ TEST(AtariFolders, AFolderThatContainsItselfIsWalkedOnceAndTheRestIsStillRead) {
     vol.entry(vol.clusterAt(10) + 32, "UP         ", 0x10, 0, 0);  // points at the root
     const Bytes file = vol.addFile("AFTER   TXT", {20}, 100, 6);
     MemoryDisk disk = vol.disk();
-    TempDir out;
+    TempFolder out{"atari"};
 
     const TaskRun run = runTasks("list;readall", disk, out.path());
 
@@ -289,7 +273,7 @@ TEST(AtariNames, DiskNamesNeverLeaveTheOutputFolder) {
     const Bytes slash = vol.addFile("A/B     TXT", {2}, 5, 7);
     const Bytes back = vol.addFile("..\\X    TXT", {3}, 6, 8);
     MemoryDisk disk = vol.disk();
-    TempDir out;
+    TempFolder out{"atari"};
 
     const TaskRun run = runTasks("readall", disk, out.path());
 
@@ -302,7 +286,7 @@ TEST(AtariNames, DiskNamesNeverLeaveTheOutputFolder) {
 TEST(AtariRequests, AFailedOrShortReplyIsReported) {
     TinyVolume vol(16);
     vol.addFile("FILE    BIN", {2, 3}, 1000, 1);
-    TempDir out;
+    TempFolder out{"atari"};
     {
         MemoryDisk disk = vol.disk();
         disk.failAtRequest = 0;
@@ -344,7 +328,7 @@ TEST(AtariRead, MissingFilesAndFoldersAreReported) {
     vol.rootEntry("DIR        ", 0x10, 10, 0);
     vol.chain({10});
     MemoryDisk disk = vol.disk();
-    TempDir out;
+    TempFolder out{"atari"};
 
     const TaskRun run = runTasks("read:/NOPE.TXT;read:/DIR;read:/FILE.BIN/X;read:/DIR/NOPE;read:/FILE.BIN", disk,
                              out.path());
@@ -395,7 +379,7 @@ class AtariImageTest : public ::testing::TestWithParam<ImageCase> {};
 TEST_P(AtariImageTest, EveryFileReadsBackByteForByte) {
     if (!haveImageTools()) GTEST_SKIP() << "mkfs.fat or mcopy missing";
     const ImageCase& c = GetParam();
-    TempDir tmp;
+    TempFolder tmp{"atari"};
     const fs::path src = tmp.path() / "src";
     const FileTree files = sampleTree();
     writeTree(files, src);

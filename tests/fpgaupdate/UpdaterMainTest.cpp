@@ -2,8 +2,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "PinDriver.h"
+#include "TempFolder.h"
 #include "Updater.h"
 #include "UpdaterFixture.h"
 
@@ -27,15 +29,13 @@ protected:
     void SetUp() override {
         UpdaterTest::SetUp();
         input = std::tmpfile();  // at end of file: must not block
-        dir = std::filesystem::temp_directory_path() /
-              ("vexlo-updater-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
+        folder = std::make_unique<TempFolder>("vexlo-updater");
+        dir = folder->path();
         linkPtr = nullptr;
     }
     void TearDown() override {
         std::fclose(input);
-        std::filesystem::remove_all(dir);
+        folder.reset();
         UpdaterTest::TearDown();
     }
     std::string xsvfPath() const { return (dir / "top.xsvf").string(); }
@@ -45,6 +45,7 @@ protected:
     }
 
     std::FILE* input = nullptr;
+    std::unique_ptr<TempFolder> folder;
     std::filesystem::path dir;
 };
 

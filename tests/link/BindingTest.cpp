@@ -13,24 +13,12 @@ namespace {
 
 // The entry points in the order BindDriver resolves them.
 std::vector<const void*> fieldsInResolveOrder(const CartridgeLink& l) {
-    return {reinterpret_cast<const void*>(l.FT_Write),
-            reinterpret_cast<const void*>(l.FT_Read),
-            reinterpret_cast<const void*>(l.FT_Open),
-            reinterpret_cast<const void*>(l.FT_OpenEx),
-            reinterpret_cast<const void*>(l.FT_ListDevices),
-            reinterpret_cast<const void*>(l.FT_Close),
-            reinterpret_cast<const void*>(l.FT_ResetDevice),
-            reinterpret_cast<const void*>(l.FT_Purge),
-            reinterpret_cast<const void*>(l.FT_SetTimeouts),
-            reinterpret_cast<const void*>(l.FT_GetQueueStatus),
-            reinterpret_cast<const void*>(l.FT_SetBaudRate),
-            reinterpret_cast<const void*>(l.FT_SetDataCharacteristics),
-            reinterpret_cast<const void*>(l.FT_SetFlowControl),
-            reinterpret_cast<const void*>(l.FT_GetStatus),
-            reinterpret_cast<const void*>(l.FT_SetBitMode),
-            reinterpret_cast<const void*>(l.FT_SetLatencyTimer),
-            reinterpret_cast<const void*>(l.FT_SetUSBParameters),
-            reinterpret_cast<const void*>(l.FT_Reload)};
+    std::vector<const void*> fields(D2XX_ENTRY_COUNT);
+#define VEXLO_FIELD_AT_STEP(name, step, missing, params, args) \
+    fields[step - 1] = reinterpret_cast<const void*>(l.name);
+    VEXLO_D2XX_ENTRY_POINTS(VEXLO_FIELD_AT_STEP)
+#undef VEXLO_FIELD_AT_STEP
+    return fields;
 }
 
 struct BindCase {
@@ -42,18 +30,9 @@ struct BindCase {
     const char* openOutput;
 };
 
-const char* const kUnbound =
-    "Error: FT_ResetDevice is not valid!\n"
-    "Error: FT_SetTimeouts is not valid!\n"
-    "Error: FT_Purge is not valid!\n"
-    "Error: FT_SetUSBParameters is not valid!\n"
-    "Error: FT_SetLatencyTimer is not valid!\n"
-    "Error: FT_SetBitMode is not valid!\n"
-    "Error: FT_SetBitMode is not valid!\n";
-
 const BindCase kBindCases[] = {
     {"complete", FAKE_D2XX_full, "", 18, 0, ""},
-    {"noListDevices", FAKE_D2XX_FT_ListDevices, "Error: Can't Find FT_ListDevices\n", 4, 0, kUnbound},
+    {"noListDevices", FAKE_D2XX_FT_ListDevices, "Error: Can't Find FT_ListDevices\n", 4, 0, kOpenUnconfigured},
     {"noSetUSBParameters", FAKE_D2XX_FT_SetUSBParameters, "Error: Can't Find FT_SetUSBParameter\n", 16, 0,
      "Error: FT_SetUSBParameters is not valid!\n"},
     {"noReload", FAKE_D2XX_FT_Reload, "Error: Can't Find FT_Reload\n", 17, 0, ""},

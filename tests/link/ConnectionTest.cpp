@@ -44,9 +44,12 @@ const std::vector<Expected> kFullOpen = {
     {"FT_SetBitMode", 0xFF, 0x00}, {"sleep", 100},           {"FT_SetBitMode", 0xFF, 0x40},
 };
 
+// OpenCartridge's result when FT_OpenEx is not bound (not a driver status).
+constexpr FT_STATUS kOpenExNotBound = 1;
+
 TEST_F(LinkTest, OpenConfiguresTheDeviceInOrder) {
     ConsoleCapture console;
-    EXPECT_EQ(link.OpenCartridge(), 0u);
+    EXPECT_EQ(link.OpenCartridge(), FT_OK);
     EXPECT_EQ(link.opened, 1);
     EXPECT_EQ(console.out(), "");
     expectCalls(fakeDriver().calls, kFullOpen);
@@ -68,78 +71,54 @@ struct MissingCase {
     std::vector<Expected> calls;
 };
 
-TEST_F(LinkTest, OpenSkipsMissingConfigurationEntries) {
-    const MissingCase cases[] = {
-        {"bitModeMissing", [](CartridgeLink& l) { l.FT_SetBitMode = nullptr; },
-         "Error: FT_SetBitMode is not valid!\nError: FT_SetBitMode is not valid!\n",
-         {{"FT_OpenEx", 2}, {"FT_ResetDevice"}, {"FT_SetTimeouts", 9000, 9000}, {"FT_Purge", 1},
-          {"FT_SetUSBParameters", 4096, 65536}, {"FT_SetLatencyTimer", 2}, {"sleep", 100}}},
-        {"bindingStoppedAtListDevices",
-         [](CartridgeLink& l) {
-             l.FT_ListDevices = nullptr;
-             l.FT_Close = nullptr;
-             l.FT_ResetDevice = nullptr;
-             l.FT_Purge = nullptr;
-             l.FT_SetTimeouts = nullptr;
-             l.FT_GetQueueStatus = nullptr;
-             l.FT_SetBaudRate = nullptr;
-             l.FT_SetDataCharacteristics = nullptr;
-             l.FT_SetFlowControl = nullptr;
-             l.FT_GetStatus = nullptr;
-             l.FT_SetBitMode = nullptr;
-             l.FT_SetLatencyTimer = nullptr;
-             l.FT_SetUSBParameters = nullptr;
-             l.FT_Reload = nullptr;
-         },
-         "Error: FT_ResetDevice is not valid!\n"
-         "Error: FT_SetTimeouts is not valid!\n"
-         "Error: FT_Purge is not valid!\n"
-         "Error: FT_SetUSBParameters is not valid!\n"
-         "Error: FT_SetLatencyTimer is not valid!\n"
-         "Error: FT_SetBitMode is not valid!\n"
-         "Error: FT_SetBitMode is not valid!\n",
-         {{"FT_OpenEx", 2}, {"sleep", 100}}},
-    };
-    for (const MissingCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        c.unbind(link);
-        ConsoleCapture console;
-        EXPECT_EQ(link.OpenCartridge(), 0u);
-        EXPECT_EQ(link.opened, 1);
-        EXPECT_EQ(console.out(), c.output);
-        expectCalls(fakeDriver().calls, c.calls);
-    }
+const MissingCase kMissingCases[] = {
+    {"bitModeMissing", [](CartridgeLink& l) { l.FT_SetBitMode = nullptr; },
+     "Error: FT_SetBitMode is not valid!\nError: FT_SetBitMode is not valid!\n",
+     {{"FT_OpenEx", 2}, {"FT_ResetDevice"}, {"FT_SetTimeouts", 9000, 9000}, {"FT_Purge", 1},
+      {"FT_SetUSBParameters", 4096, 65536}, {"FT_SetLatencyTimer", 2}, {"sleep", 100}}},
+    {"bindingStoppedAtListDevices", [](CartridgeLink& l) { unbindFrom(l, D2xxEntry::FT_ListDevices); },
+     kOpenUnconfigured,
+     {{"FT_OpenEx", 2}, {"sleep", 100}}},
+};
+
+class OpenWithMissingEntries : public LinkTest, public testing::WithParamInterface<MissingCase> {};
+
+TEST_P(OpenWithMissingEntries, ReportsSkipsAndStillOpens) {
+    const MissingCase& c = GetParam();
+    c.unbind(link);
+    ConsoleCapture console;
+    EXPECT_EQ(link.OpenCartridge(), FT_OK);
+    EXPECT_EQ(link.opened, 1);
+    EXPECT_EQ(console.out(), c.output);
+    expectCalls(fakeDriver().calls, c.calls);
 }
 
-TEST_F(LinkTest, OpenFailures) {
-    {
-        SCOPED_TRACE("no cartridge");
-        fakeDriver().openStatus = FT_DEVICE_NOT_FOUND;
-        link.opened = 1;  // a failed open clears it
-        ConsoleCapture console;
-        EXPECT_EQ(link.OpenCartridge(), FT_DEVICE_NOT_FOUND);
-        EXPECT_EQ(link.opened, 0);
-        EXPECT_EQ(console.out(), "");
-        EXPECT_EQ(fakeDriver().sequence(), std::vector<std::string>{"FT_OpenEx"});
-    }
-    {
-        SCOPED_TRACE("FT_OpenEx not bound");
-        SetUp();
-        link.FT_OpenEx = nullptr;
-        ConsoleCapture console;
-        EXPECT_EQ(link.OpenCartridge(), 1u);
-        EXPECT_EQ(link.opened, 0);
-        EXPECT_EQ(console.out(), "Error: FT_OpenEx is not valid!\n");
-        EXPECT_TRUE(fakeDriver().calls.empty());
-    }
+INSTANTIATE_TEST_SUITE_P(Entries, OpenWithMissingEntries, testing::ValuesIn(kMissingCases), caseName<MissingCase>);
+
+TEST_F(LinkTest, OpenFailsWithoutCartridge) {
+    fakeDriver().openStatus = FT_DEVICE_NOT_FOUND;
+    link.opened = 1;  // a failed open clears it
+    ConsoleCapture console;
+    EXPECT_EQ(link.OpenCartridge(), FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(link.opened, 0);
+    EXPECT_EQ(console.out(), "");
+    EXPECT_EQ(fakeDriver().sequence(), std::vector<std::string>{"FT_OpenEx"});
+}
+
+TEST_F(LinkTest, OpenFailsWithoutOpenEx) {
+    link.FT_OpenEx = nullptr;
+    ConsoleCapture console;
+    EXPECT_EQ(link.OpenCartridge(), kOpenExNotBound);
+    EXPECT_EQ(link.opened, 0);
+    EXPECT_EQ(console.out(), "Error: FT_OpenEx is not valid!\n");
+    EXPECT_TRUE(fakeDriver().calls.empty());
 }
 
 TEST_F(LinkTest, ReopenRepeatsTheSequenceAndReplacesTheHandle) {
-    ASSERT_EQ(link.OpenCartridge(), 0u);
+    ASSERT_EQ(link.OpenCartridge(), FT_OK);
     link.Close();
     const std::size_t firstRun = fakeDriver().calls.size();
-    ASSERT_EQ(link.OpenCartridge(), 0u);
+    ASSERT_EQ(link.OpenCartridge(), FT_OK);
     EXPECT_EQ(link.deviceHandle, handle(2));
 
     const std::vector<FakeCall> second(fakeDriver().calls.begin() + firstRun, fakeDriver().calls.end());
@@ -165,83 +144,91 @@ struct AckCase {
     std::vector<std::string> sequence;
 };
 
-TEST_F(LinkTest, WaitAckPollsUntilAnyByteArrives) {
-    const AckCase cases[] = {
-        {"zeroReplyEndsIt", {{FT_OK, 3}}, {{FT_OK, 1}}, {"FT_Write", "FT_Read"}},
-        {"unansweredPollIsResent",
-         {{FT_OK, 3}, {FT_OK, 3}},
-         {{FT_OK, 0}, {FT_OK, 1}},
-         {"FT_Write", "FT_Read", "FT_Write", "FT_Read"}},
-        {"failedReadIsResent",
-         {{FT_OK, 3}, {FT_OK, 3}},
-         {{FT_IO_ERROR, 1}, {FT_OK, 1}},
-         {"FT_Write", "FT_Read", "FT_Write", "FT_Read"}},
-        {"failedHeaderIsResentWithoutRead",
-         {{FT_IO_ERROR, 3}, {FT_OK, 2}, {FT_OK, 3}},
-         {{FT_OK, 1}},
-         {"FT_Write", "FT_Write", "FT_Write", "FT_Read"}},
+const AckCase kAckCases[] = {
+    {"zeroReplyEndsIt", {{FT_OK, 3}}, {{FT_OK, 1}}, {"FT_Write", "FT_Read"}},
+    {"unansweredPollIsResent",
+     {{FT_OK, 3}, {FT_OK, 3}},
+     {{FT_OK, 0}, {FT_OK, 1}},
+     {"FT_Write", "FT_Read", "FT_Write", "FT_Read"}},
+    {"failedReadIsResent",
+     {{FT_OK, 3}, {FT_OK, 3}},
+     {{FT_IO_ERROR, 1}, {FT_OK, 1}},
+     {"FT_Write", "FT_Read", "FT_Write", "FT_Read"}},
+    {"failedHeaderIsResentWithoutRead",
+     {{FT_IO_ERROR, 3}, {FT_OK, 2}, {FT_OK, 3}},
+     {{FT_OK, 1}},
+     {"FT_Write", "FT_Write", "FT_Write", "FT_Read"}},
+};
+
+class WaitAckTest : public LinkTest, public testing::WithParamInterface<AckCase> {};
+
+TEST_P(WaitAckTest, PollsUntilAnyByteArrives) {
+    const AckCase& c = GetParam();
+    link.deviceHandle = handle(1);
+    std::size_t writes = 0;
+    std::size_t reads = 0;
+    fakeDriver().onWrite = [&](const std::uint8_t*, DWORD, DWORD* written) {
+        if (writes >= c.writes.size()) throw std::runtime_error("too many writes");
+        *written = c.writes[writes].count;
+        return c.writes[writes++].status;
     };
-    for (const AckCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        link.deviceHandle = handle(1);
-        std::size_t writes = 0;
-        std::size_t reads = 0;
-        fakeDriver().onWrite = [&](const std::uint8_t*, DWORD, DWORD* written) {
-            if (writes >= c.writes.size()) throw std::runtime_error("too many writes");
-            *written = c.writes[writes].count;
-            return c.writes[writes++].status;
-        };
-        fakeDriver().onRead = [&](std::uint8_t* data, DWORD, DWORD* got) {
-            if (reads >= c.reads.size()) throw std::runtime_error("too many reads");
-            data[0] = 0;  // a zero byte is an answer like any other
-            *got = c.reads[reads].count;
-            return c.reads[reads++].status;
-        };
-        WaitAck(link);
-        EXPECT_EQ(fakeDriver().sequence(), c.sequence);
-        for (const FakeCall& call : fakeDriver().callsOf("FT_Write")) {
-            EXPECT_EQ(call.data, bytes({0x53, 0x59, 0x07}));
-        }
-        for (const FakeCall& call : fakeDriver().callsOf("FT_Read")) {
-            EXPECT_EQ(call.args[0], 1u);
-        }
+    fakeDriver().onRead = [&](std::uint8_t* data, DWORD, DWORD* got) {
+        if (reads >= c.reads.size()) throw std::runtime_error("too many reads");
+        data[0] = 0;  // a zero byte is an answer like any other
+        *got = c.reads[reads].count;
+        return c.reads[reads++].status;
+    };
+    WaitAck(link);
+    EXPECT_EQ(fakeDriver().sequence(), c.sequence);
+    for (const FakeCall& call : fakeDriver().callsOf("FT_Write")) {
+        EXPECT_EQ(call.data, bytes({0x53, 0x59, 0x07}));
+    }
+    for (const FakeCall& call : fakeDriver().callsOf("FT_Read")) {
+        EXPECT_EQ(call.args[0], 1u);
     }
 }
 
-TEST_F(LinkTest, CheckedCallsReportMissingEntriesAndSkip) {
-    struct Case {
-        const char* message;
-        std::function<void(CartridgeLink&)> unbind;
-        std::function<CallResult(CartridgeLink&)> call;
-    };
-    DWORD n = 0;
-    DWORD t = 0;
-    DWORD e = 0;
-    std::uint8_t buffer[4] = {};
-    const Case cases[] = {
-        {"Error: FT_Write is not valid!\n", [](CartridgeLink& l) { l.FT_Write = nullptr; },
-         [&](CartridgeLink& l) { return l.Write(buffer, 4, &n); }},
-        {"Error: FT_Read is not valid!\n", [](CartridgeLink& l) { l.FT_Read = nullptr; },
-         [&](CartridgeLink& l) { return l.Read(buffer, 1, &n); }},
-        {"Error: FT_GetStatus is not valid!\n", [](CartridgeLink& l) { l.FT_GetStatus = nullptr; },
-         [&](CartridgeLink& l) { return l.GetStatus(&n, &t, &e); }},
-        {"Error: FT_Close is not valid!\n", [](CartridgeLink& l) { l.FT_Close = nullptr; },
-         [](CartridgeLink& l) {
-             l.Close();
-             return CallResult{false, 0};
-         }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        SetUp();
-        c.unbind(link);
-        ConsoleCapture console;
-        EXPECT_FALSE(c.call(link).called);
-        EXPECT_EQ(console.out(), c.message);
-        EXPECT_TRUE(fakeDriver().calls.empty());
-    }
+INSTANTIATE_TEST_SUITE_P(Replies, WaitAckTest, testing::ValuesIn(kAckCases), caseName<AckCase>);
+
+struct CheckedCase {
+    const char* name;
+    const char* message;
+    std::function<void(CartridgeLink&)> unbind;
+    std::function<CallResult(CartridgeLink&)> call;
+};
+
+// Where the calls below write; their contents do not matter.
+DWORD n = 0;
+DWORD t = 0;
+DWORD e = 0;
+std::uint8_t buffer[4] = {};
+
+const CheckedCase kCheckedCases[] = {
+    {"Write", "Error: FT_Write is not valid!\n", [](CartridgeLink& l) { l.FT_Write = nullptr; },
+     [](CartridgeLink& l) { return l.Write(buffer, 4, &n); }},
+    {"Read", "Error: FT_Read is not valid!\n", [](CartridgeLink& l) { l.FT_Read = nullptr; },
+     [](CartridgeLink& l) { return l.Read(buffer, 1, &n); }},
+    {"GetStatus", "Error: FT_GetStatus is not valid!\n", [](CartridgeLink& l) { l.FT_GetStatus = nullptr; },
+     [](CartridgeLink& l) { return l.GetStatus(&n, &t, &e); }},
+    {"Close", "Error: FT_Close is not valid!\n", [](CartridgeLink& l) { l.FT_Close = nullptr; },
+     [](CartridgeLink& l) {
+         l.Close();
+         return CallResult{false, 0};
+     }},
+};
+
+class CheckedCallTest : public LinkTest, public testing::WithParamInterface<CheckedCase> {};
+
+TEST_P(CheckedCallTest, ReportsMissingEntryAndSkips) {
+    const CheckedCase& c = GetParam();
+    c.unbind(link);
+    ConsoleCapture console;
+    EXPECT_FALSE(c.call(link).called);
+    EXPECT_EQ(console.out(), c.message);
+    EXPECT_TRUE(fakeDriver().calls.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Entries, CheckedCallTest, testing::ValuesIn(kCheckedCases), caseName<CheckedCase>);
 
 TEST_F(LinkTest, WriteHeaderNeedsAllThreeBytes) {
     link.deviceHandle = handle(1);

@@ -1,27 +1,15 @@
 #include "AhdiImage.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
-#if defined(_WIN32)
-#include <process.h>
-#define VEXLO_GETPID _getpid
-#else
-#include <unistd.h>
-#define VEXLO_GETPID getpid
-#endif
+#include "TempFolder.h"
 
 namespace ahdi {
 
 namespace {
-
-void putBig32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    b[at] = std::uint8_t(v >> 24);
-    b[at + 1] = std::uint8_t(v >> 16);
-    b[at + 2] = std::uint8_t(v >> 8);
-    b[at + 3] = std::uint8_t(v);
-}
 
 void putLittle16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
     b[at] = std::uint8_t(v);
@@ -75,14 +63,14 @@ bool AhdiImage::write(const std::string& path) const {
         if (!file) {
             return false;
         }
-        std::vector<std::uint8_t> root(512, 0);
-        putBig32(root, 0x1C2, diskSectors);
-        root[0x1C6] = partitionFlags;
-        root[0x1C7] = std::uint8_t(partitionId[0]);
-        root[0x1C8] = std::uint8_t(partitionId[1]);
-        root[0x1C9] = std::uint8_t(partitionId[2]);
-        putBig32(root, 0x1CA, partitionStart);
-        putBig32(root, 0x1CE, partitionSectors);
+        std::vector<std::uint8_t> root(ROOT_BYTES);
+        RootSector fields;
+        fields.diskSectors = diskSectors;
+        fields.partitionFlags = partitionFlags;
+        std::copy(partitionId, partitionId + 3, fields.partitionId);
+        fields.partitionStart = partitionStart;
+        fields.partitionSectors = partitionSectors;
+        writeRootSector(root.data(), fields, rootWordSum);
         bool ok = writeAt(file, 0, root);
         if (writeBootSector) {
             ok = ok && writeAt(file, fileOffsetOfBuffer(std::uint64_t(partitionStart) * 512), bootSector());
@@ -94,16 +82,12 @@ bool AhdiImage::write(const std::string& path) const {
             return false;
         }
         // The word sum is settled last, over whatever landed in the first sector.
-        std::vector<std::uint8_t> first(512, 0);
+        std::vector<std::uint8_t> first(ROOT_BYTES, 0);
         file.seekg(0);
-        file.read(reinterpret_cast<char*>(first.data()), 512);
+        file.read(reinterpret_cast<char*>(first.data()), std::streamsize(first.size()));
         file.clear();
-        std::uint16_t sum = 0;
-        for (std::size_t i = 0; i < 510; i += 2) {
-            sum = std::uint16_t(sum + (first[i] << 8 | first[i + 1]));
-        }
-        const std::uint16_t fix = std::uint16_t(rootWordSum - sum);
-        if (!writeAt(file, 510, {std::uint8_t(fix >> 8), std::uint8_t(fix)})) {
+        setRootWordSum(first.data(), rootWordSum);
+        if (!writeAt(file, 510, {first[510], first[511]})) {
             return false;
         }
     }
@@ -125,9 +109,9 @@ std::vector<std::uint8_t> pattern(std::uint32_t seed, std::size_t length) {
 }
 
 std::string tempImagePath(const std::string& name) {
+    static const TempFolder folder("vexlo-images");
     static int serial = 0;
-    const std::filesystem::path dir = std::filesystem::temp_directory_path();
-    return (dir / ("vexlo-" + std::to_string(VEXLO_GETPID()) + "-" + std::to_string(++serial) + "-" + name)).string();
+    return folder.file(std::to_string(++serial) + "-" + name);
 }
 
 }  // namespace ahdi

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "AhdiRoot.h"
+
 namespace ahdi {
 
 // The loader's window: buffer bytes 0-1023 are file bytes 0-1023, buffer
@@ -65,7 +67,7 @@ struct AhdiImage {
 // A distinct, recognisable block of `length` bytes for `seed`.
 std::vector<std::uint8_t> pattern(std::uint32_t seed, std::size_t length);
 
-// A fresh path under the temporary directory, unique to this process.
+// A fresh path in a temporary folder of this process, removed at exit.
 std::string tempImagePath(const std::string& name);
 
 }  // namespace ahdi

@@ -1,4 +1,4 @@
-// Recording fakes of the driver entry points, a fake clock and a console
+// The driver fake set up to record every call, a fake clock and a console
 // capture: the seam through which unit tests watch every byte on the link.
 #pragma once
 
@@ -11,13 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "CartridgeLink.h"
+#include "FakeD2xx.h"
 
-struct FakeCall {
-    std::string fn;                  // "FT_Write", "FT_Read", ..., or "sleep"
-    std::vector<std::uint8_t> data;  // bytes written, or bytes handed out by a read
-    std::uint32_t args[3] = {};      // numeric arguments: count, mask, sizes, ...
-    FT_HANDLE handle = nullptr;
-};
+// "FT_Write", "FT_Read", ..., or "sleep" (args[0] = ms).
+using FakeCall = fake_d2xx::Call;
 
 struct FakeDriver {
     std::vector<FakeCall> calls;
@@ -37,6 +34,8 @@ struct FakeDriver {
     std::int64_t nowMs = 0;
     std::int64_t clockStepMs = 1;
 
+    // Fresh state, and the shared fake recording into `calls` with this
+    // record's hooks.
     void reset();
     // Every byte that FT_Write was given, in order.
     std::vector<std::uint8_t> written() const;
@@ -88,3 +87,23 @@ private:
 // Bytes from a string literal that may hold NULs: bytes("SY\x0c", 3).
 std::vector<std::uint8_t> bytes(const char* text, std::size_t length);
 std::vector<std::uint8_t> bytes(std::initializer_list<int> values);
+
+// What OpenCartridge prints when every configuration entry point is missing.
+inline const char* const kOpenUnconfigured =
+    "Error: FT_ResetDevice is not valid!\n"
+    "Error: FT_SetTimeouts is not valid!\n"
+    "Error: FT_Purge is not valid!\n"
+    "Error: FT_SetUSBParameters is not valid!\n"
+    "Error: FT_SetLatencyTimer is not valid!\n"
+    "Error: FT_SetBitMode is not valid!\n"
+    "Error: FT_SetBitMode is not valid!\n";
+
+// Clears `first` and every entry point BindDriver resolves after it: what a
+// binding that stopped at `first` leaves.
+void unbindFrom(CartridgeLink& link, D2xxEntry first);
+
+// A table case's own `name`, as its parameterised test's name.
+template <typename Case>
+std::string caseName(const testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}

@@ -8,32 +8,19 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
+#include "TempFolder.h"
 
 class TempFiles {
 public:
-    TempFiles() {
-        static int serial = 0;
-        dir_ = std::filesystem::temp_directory_path() /
-               ("vexlo-test-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
-        std::filesystem::create_directories(dir_);
-    }
-    ~TempFiles() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-    TempFiles(const TempFiles&) = delete;
-    TempFiles& operator=(const TempFiles&) = delete;
-
     std::string write(const std::string& name, const std::vector<std::uint8_t>& content) {
-        const std::filesystem::path path = dir_ / name;
+        const std::filesystem::path path = folder_.path() / name;
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
         return path.string();
     }
     // A file of `size` bytes whose bytes are never zero, so padding shows.
     std::string pattern(const std::string& name, std::size_t size) { return write(name, patternBytes(size)); }
-    std::string missing(const std::string& name) const { return (dir_ / name).string(); }
+    std::string missing(const std::string& name) const { return folder_.file(name); }
 
     static std::vector<std::uint8_t> patternBytes(std::size_t size) {
         std::vector<std::uint8_t> content(size);
@@ -44,5 +31,5 @@ public:
     }
 
 private:
-    std::filesystem::path dir_;
+    TempFolder folder_{"vexlo-test"};
 };

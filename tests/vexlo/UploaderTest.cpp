@@ -71,6 +71,15 @@ protected:
         return out;
     }
 
+    // The file of a case (a missing one for size -1), FT_Write call `failAt`
+    // answering with `step`, and the acknowledgement queued.
+    std::string arrange(const char* name, long fileSize, int failAt, Step step) {
+        writes = 0;
+        if (failAt >= 0) failWrite(failAt, step);
+        fakeDriver().queueRx({0});  // the acknowledgement, when one is awaited
+        return fileSize < 0 ? files.missing(name) : files.pattern(name, static_cast<std::size_t>(fileSize));
+    }
+
     TempFiles files;
     int writes = 0;
 };
@@ -115,27 +124,24 @@ std::vector<FileCase> fileCases() {
     };
 }
 
-TEST_F(UploaderTest, UploadFileWireSequences) {
-    for (const FileCase& c : fileCases()) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        writes = 0;
-        const std::string path = c.fileSize < 0 ? files.missing(c.name)
-                                                : files.pattern(c.name, static_cast<std::size_t>(c.fileSize));
-        if (c.failAt >= 0) failWrite(c.failAt, c.step);
-        fakeDriver().queueRx({0});  // the acknowledgement, when one is awaited
+class UploadFile : public UploaderTest, public testing::WithParamInterface<FileCase> {};
 
-        Uploader uploader(&link);
-        ConsoleCapture console;
-        EXPECT_EQ(uploader.UploadFile(path.c_str(), c.command), c.result);
+TEST_P(UploadFile, WireSequence) {
+    const FileCase& c = GetParam();
+    const std::string path = arrange(c.name, c.fileSize, c.failAt, c.step);
 
-        const char* intro = c.command == cmdUploadFirmware ? "Uploading firmare " : "Uploading data ";
-        EXPECT_EQ(console.out(), intro + path + ".\n" + c.errorLine);
-        EXPECT_EQ(writtenPayloads(), c.writes);
-        // No acknowledgement wait after a failure.
-        EXPECT_EQ(fakeDriver().callsOf("FT_Read").size(), c.result == 1 ? 1u : 0u);
-    }
+    Uploader uploader(&link);
+    ConsoleCapture console;
+    EXPECT_EQ(uploader.UploadFile(path.c_str(), c.command), c.result);
+
+    const char* intro = c.command == cmdUploadFirmware ? "Uploading firmare " : "Uploading data ";
+    EXPECT_EQ(console.out(), intro + path + ".\n" + c.errorLine);
+    EXPECT_EQ(writtenPayloads(), c.writes);
+    // No acknowledgement wait after a failure.
+    EXPECT_EQ(fakeDriver().callsOf("FT_Read").size(), c.result == 1 ? 1u : 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, UploadFile, testing::ValuesIn(fileCases()), caseName<FileCase>);
 
 TEST_F(UploaderTest, UploadFileWithoutWriteEntry) {
     link.FT_Write = nullptr;
@@ -178,120 +184,119 @@ std::vector<PrgCase> prgCases() {
     };
 }
 
-TEST_F(UploaderTest, UploadPrgFileWireSequences) {
-    for (const PrgCase& c : prgCases()) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        writes = 0;
-        const std::string path = c.fileSize < 0 ? files.missing(c.name)
-                                                : files.pattern(c.name, static_cast<std::size_t>(c.fileSize));
-        if (c.failAt >= 0) failWrite(c.failAt, c.step);
-        fakeDriver().queueRx({0});
+class UploadPrgFile : public UploaderTest, public testing::WithParamInterface<PrgCase> {};
 
-        Uploader uploader(&link);
-        std::memset(uploader.commands, 0, sizeof uploader.commands);
-        std::memcpy(uploader.commands, c.commands.data(), c.commands.size());
-        ConsoleCapture console;
-        EXPECT_EQ(uploader.UploadPrgFile(path.c_str()), c.result);
-        EXPECT_EQ(console.out(), "Uploading prg-file " + path + ".\n" + c.errorLine);
+TEST_P(UploadPrgFile, WireSequence) {
+    const PrgCase& c = GetParam();
+    const std::string path = arrange(c.name, c.fileSize, c.failAt, c.step);
 
-        std::vector<Bytes> expected;
-        std::vector<std::string> sequence;
-        if (c.fileSize >= 0) {
-            expected.push_back(header(3));
-            sequence.push_back("FT_Write");
-        }
-        if (!c.count.empty()) {
-            expected.push_back(c.count);
-            sequence.push_back("FT_Write");
-        }
-        if (c.bodySent) {
-            expected.push_back(programStream(c.commands, static_cast<std::size_t>(c.fileSize)));
-            expected.push_back(header(7));
-            sequence.insert(sequence.end(), {"FT_Purge", "FT_Write", "FT_Write", "FT_Read"});
-        }
-        EXPECT_EQ(writtenPayloads(), expected);
-        EXPECT_EQ(fakeDriver().sequence(), sequence);
-        if (c.bodySent) {
-            EXPECT_EQ(fakeDriver().callsOf("FT_Purge")[0].args[0], 1u);
-        }
+    Uploader uploader(&link);
+    std::memset(uploader.commands, 0, sizeof uploader.commands);
+    std::memcpy(uploader.commands, c.commands.data(), c.commands.size());
+    ConsoleCapture console;
+    EXPECT_EQ(uploader.UploadPrgFile(path.c_str()), c.result);
+    EXPECT_EQ(console.out(), "Uploading prg-file " + path + ".\n" + c.errorLine);
+
+    std::vector<Bytes> expected;
+    std::vector<std::string> sequence;
+    if (c.fileSize >= 0) {
+        expected.push_back(header(3));
+        sequence.push_back("FT_Write");
+    }
+    if (!c.count.empty()) {
+        expected.push_back(c.count);
+        sequence.push_back("FT_Write");
+    }
+    if (c.bodySent) {
+        expected.push_back(programStream(c.commands, static_cast<std::size_t>(c.fileSize)));
+        expected.push_back(header(7));
+        sequence.insert(sequence.end(), {"FT_Purge", "FT_Write", "FT_Write", "FT_Read"});
+    }
+    EXPECT_EQ(writtenPayloads(), expected);
+    EXPECT_EQ(fakeDriver().sequence(), sequence);
+    if (c.bodySent) {
+        EXPECT_EQ(fakeDriver().callsOf("FT_Purge")[0].args[0], 1u);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, UploadPrgFile, testing::ValuesIn(prgCases()), caseName<PrgCase>);
 
 // Writes that take part of the stream, or nothing at all (a stall): every
 // byte still goes out exactly once, and each stall reopens the device.
-TEST_F(UploaderTest, UploadPrgFileResumesAfterPartialAndStalledWrites) {
-    struct Case {
-        const char* name;
-        std::vector<DWORD> bodyCounts;  // what each body write reports; kAll ends it
-        int reopens;
+struct StallCase {
+    const char* name;
+    std::vector<DWORD> bodyCounts;  // what each body write reports; kAll ends it
+    int reopens;
+};
+const StallCase kStallCases[] = {
+    {"partial", {5000, 5000, kAll}, 0},
+    {"stallsTwice", {1000, 0, 3000, 0, kAll}, 2},
+};
+
+class UploadPrgFileStalls : public UploaderTest, public testing::WithParamInterface<StallCase> {};
+
+TEST_P(UploadPrgFileStalls, EveryByteGoesOutOnce) {
+    const StallCase& c = GetParam();
+    link.deviceHandle = handleOf(100);
+    const std::string path = files.pattern("program", 10000);
+    const Bytes stream = programStream("le:g", 10000);
+    Bytes accepted;
+    std::vector<DWORD> asked;
+    std::size_t bodyWrite = 0;
+    int call = 0;
+    fakeDriver().onWrite = [&](const std::uint8_t* data, DWORD count, DWORD* written) {
+        if (call++ < 2 || count == 3) {  // command header, block count, poll
+            *written = count;
+            return FT_OK;
+        }
+        if (bodyWrite >= c.bodyCounts.size()) throw std::runtime_error("body written too often");
+        const DWORD n = c.bodyCounts[bodyWrite] == kAll ? count : c.bodyCounts[bodyWrite];
+        ++bodyWrite;
+        asked.push_back(count);
+        accepted.insert(accepted.end(), data, data + n);
+        *written = n;
+        return n == 0 ? FT_IO_ERROR : FT_OK;
     };
-    const Case cases[] = {
-        {"partial", {5000, 5000, kAll}, 0},
-        {"stallsTwice", {1000, 0, 3000, 0, kAll}, 2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        link.deviceHandle = handleOf(100);
-        const std::string path = files.pattern("program", 10000);
-        const Bytes stream = programStream("le:g", 10000);
-        Bytes accepted;
-        std::vector<DWORD> asked;
-        std::size_t bodyWrite = 0;
-        int call = 0;
-        fakeDriver().onWrite = [&](const std::uint8_t* data, DWORD count, DWORD* written) {
-            if (call++ < 2 || count == 3) {  // command header, block count, poll
-                *written = count;
-                return FT_OK;
-            }
-            if (bodyWrite >= c.bodyCounts.size()) throw std::runtime_error("body written too often");
-            const DWORD n = c.bodyCounts[bodyWrite] == kAll ? count : c.bodyCounts[bodyWrite];
-            ++bodyWrite;
-            asked.push_back(count);
-            accepted.insert(accepted.end(), data, data + n);
-            *written = n;
-            return n == 0 ? FT_IO_ERROR : FT_OK;
-        };
-        fakeDriver().queueRx({0});
+    fakeDriver().queueRx({0});
 
-        Uploader uploader(&link);
-        std::memcpy(uploader.commands, "le:g", 5);
-        ConsoleCapture console;
-        EXPECT_EQ(uploader.UploadPrgFile(path.c_str()), 1);
-        EXPECT_EQ(console.out(), "Uploading prg-file " + path + ".\n");
-        EXPECT_EQ(accepted, stream);
+    Uploader uploader(&link);
+    std::memcpy(uploader.commands, "le:g", 5);
+    ConsoleCapture console;
+    EXPECT_EQ(uploader.UploadPrgFile(path.c_str()), 1);
+    EXPECT_EQ(console.out(), "Uploading prg-file " + path + ".\n");
+    EXPECT_EQ(accepted, stream);
 
-        // Every body write asks for all that is left.
-        std::size_t left = stream.size();
-        for (std::size_t i = 0; i < asked.size(); ++i) {
-            EXPECT_EQ(asked[i], left) << "body write " << i;
-            left -= c.bodyCounts[i] == kAll ? asked[i] : c.bodyCounts[i];
-        }
-
-        // Each stall: close the old handle, the whole open sequence, purge; later calls use the new handle.
-        const auto closes = fakeDriver().callsOf("FT_Close");
-        ASSERT_EQ(closes.size(), static_cast<std::size_t>(c.reopens));
-        EXPECT_EQ(fakeDriver().callsOf("FT_OpenEx").size(), static_cast<std::size_t>(c.reopens));
-        EXPECT_EQ(fakeDriver().callsOf("sleep").size(), static_cast<std::size_t>(c.reopens));
-        EXPECT_EQ(fakeDriver().callsOf("FT_Purge").size(), static_cast<std::size_t>(1 + 2 * c.reopens));
-        // The device starts on handle 100; the n-th reopening hands out handle n.
-        for (int i = 0; i < c.reopens; ++i) {
-            EXPECT_EQ(closes[i].handle, handleOf(i == 0 ? 100 : i));
-        }
-        if (c.reopens == 2) {
-            const std::vector<std::string> afterStall = {
-                "FT_Write",        "FT_Close",           "FT_OpenEx",     "FT_ResetDevice", "FT_SetTimeouts",
-                "FT_Purge",        "FT_SetUSBParameters", "FT_SetLatencyTimer", "FT_SetBitMode", "sleep",
-                "FT_SetBitMode",   "FT_Purge",           "FT_Write"};
-            const auto seq = fakeDriver().sequence();
-            // header, count, purge, first body write, then the stalled write and its recovery
-            EXPECT_EQ(std::vector<std::string>(seq.begin() + 4, seq.begin() + 4 + afterStall.size()), afterStall);
-        }
-        const FakeCall lastRead = fakeDriver().callsOf("FT_Read").back();
-        EXPECT_EQ(lastRead.handle, handleOf(c.reopens == 0 ? 100 : c.reopens));
+    // Every body write asks for all that is left.
+    std::size_t left = stream.size();
+    for (std::size_t i = 0; i < asked.size(); ++i) {
+        EXPECT_EQ(asked[i], left) << "body write " << i;
+        left -= c.bodyCounts[i] == kAll ? asked[i] : c.bodyCounts[i];
     }
+
+    // Each stall: close the old handle, the whole open sequence, purge; later calls use the new handle.
+    const auto closes = fakeDriver().callsOf("FT_Close");
+    ASSERT_EQ(closes.size(), static_cast<std::size_t>(c.reopens));
+    EXPECT_EQ(fakeDriver().callsOf("FT_OpenEx").size(), static_cast<std::size_t>(c.reopens));
+    EXPECT_EQ(fakeDriver().callsOf("sleep").size(), static_cast<std::size_t>(c.reopens));
+    EXPECT_EQ(fakeDriver().callsOf("FT_Purge").size(), static_cast<std::size_t>(1 + 2 * c.reopens));
+    // The device starts on handle 100; the n-th reopening hands out handle n.
+    for (int i = 0; i < c.reopens; ++i) {
+        EXPECT_EQ(closes[i].handle, handleOf(i == 0 ? 100 : i));
+    }
+    if (c.reopens == 2) {
+        const std::vector<std::string> afterStall = {
+            "FT_Write",        "FT_Close",           "FT_OpenEx",     "FT_ResetDevice", "FT_SetTimeouts",
+            "FT_Purge",        "FT_SetUSBParameters", "FT_SetLatencyTimer", "FT_SetBitMode", "sleep",
+            "FT_SetBitMode",   "FT_Purge",           "FT_Write"};
+        const auto seq = fakeDriver().sequence();
+        // header, count, purge, first body write, then the stalled write and its recovery
+        EXPECT_EQ(std::vector<std::string>(seq.begin() + 4, seq.begin() + 4 + afterStall.size()), afterStall);
+    }
+    const FakeCall lastRead = fakeDriver().callsOf("FT_Read").back();
+    EXPECT_EQ(lastRead.handle, handleOf(c.reopens == 0 ? 100 : c.reopens));
 }
+
+INSTANTIATE_TEST_SUITE_P(Writes, UploadPrgFileStalls, testing::ValuesIn(kStallCases), caseName<StallCase>);
 
 TEST(ProgramImageSize, BlocksAndOverflow) {
     constexpr std::uint64_t sizeMax = std::numeric_limits<std::size_t>::max();

@@ -243,20 +243,21 @@ std::vector<RunCase> runCases() {
     };
 }
 
-TEST_F(VexloTest, RunsAsTabled) {
-    for (const RunCase& c : runCases()) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        if (c.arrange) c.arrange(*this);
-        ConsoleCapture console;
-        bool serves = true;
-        EXPECT_EQ(run(c.args, &serves), c.status);
-        EXPECT_FALSE(serves);
-        EXPECT_EQ(console.out(), substitute(c.out));
-        EXPECT_EQ(withoutLines(console.err()), c.err);
-        EXPECT_EQ(trace(), c.trace);
-    }
+class VexloRun : public VexloTest, public testing::WithParamInterface<RunCase> {};
+
+TEST_P(VexloRun, AsTabled) {
+    const RunCase& c = GetParam();
+    if (c.arrange) c.arrange(*this);
+    ConsoleCapture console;
+    bool serves = true;
+    EXPECT_EQ(run(c.args, &serves), c.status);
+    EXPECT_FALSE(serves);
+    EXPECT_EQ(console.out(), substitute(c.out));
+    EXPECT_EQ(withoutLines(console.err()), c.err);
+    EXPECT_EQ(trace(), c.trace);
 }
+
+INSTANTIATE_TEST_SUITE_P(Runs, VexloRun, testing::ValuesIn(runCases()), caseName<RunCase>);
 
 TEST_F(VexloTest, NoArgumentsPrintsHelp) {
     ConsoleCapture console;
@@ -281,63 +282,71 @@ TEST_F(VexloTest, NoArgumentsPrintsHelp) {
 }
 
 // The debugger command string travels in the header block of every program upload.
-TEST_F(VexloTest, CommandsGoIntoEveryProgramHeader) {
-    struct Case {
-        std::string cmd;
-        std::string header;
-    };
+struct CommandCase {
+    const char* name;
+    std::string cmd;
+    std::string header;
+};
+
+std::vector<CommandCase> commandCases() {
     const std::string seventy = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ01234567";
-    const Case cases[] = {
-        {"g", "le:g"},
-        {seventy, "le:" + seventy.substr(0, 60)},
+    return {
+        {"short", "g", "le:g"},
+        {"cutTo60", seventy, "le:" + seventy.substr(0, 60)},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.cmd);
-        SetUp();
-        ConsoleCapture console;
-        ASSERT_EQ(run({"-dbg", "{dbg}", "-prg", "{prg}", "-cmd", c.cmd}), 0);
-        std::vector<std::uint8_t> expected(64, 0);
-        std::memcpy(expected.data(), c.header.data(), c.header.size());
-        int bodies = 0;
-        for (const FakeCall& call : fakeDriver().callsOf("FT_Write")) {
-            if (call.data.size() > 16384) {
-                ++bodies;
-                EXPECT_EQ(std::vector<std::uint8_t>(call.data.begin(), call.data.begin() + 64), expected);
-            }
-        }
-        EXPECT_EQ(bodies, 2);
-    }
 }
 
-// With a drive image the run ends in the server, which keeps the device open.
-TEST_F(VexloTest, DriveImageHandsOverToTheServer) {
-    struct Case {
-        const char* name;
-        std::vector<std::string> args;
-        int powerReply;
-        std::string outStart;
-        std::string trace;
-    };
-    const Case cases[] = {
-        {"imageOnly", {"-drvimg", "{img}"}, 1, kTime, kPowered + " status"},
-        {"afterUploads", {"-drvimg", "{img}", "-data", "{data}"}, 1, "Uploading data {data}.\n" + kTime,
-         kPowered + " hdr9 w2 w101 hdr7 R status"},
-        {"switchedOff", {"-drvimg", "{img}", "-prg", "{prg}"}, 0, kBanner, "open hdr12 R status"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        powerReply = c.powerReply;
-        ConsoleCapture console;
-        bool serves = false;
-        run(c.args, &serves);
-        EXPECT_TRUE(serves);
-        const std::string out = console.out();
-        const std::string start = substitute(c.outStart);
-        EXPECT_EQ(out.substr(0, start.size()), start);
-        EXPECT_NE(out.find("starting VexloServer"), std::string::npos) << out;
-        EXPECT_EQ(trace(), c.trace);
+class VexloCommands : public VexloTest, public testing::WithParamInterface<CommandCase> {};
+
+TEST_P(VexloCommands, GoIntoEveryProgramHeader) {
+    const CommandCase& c = GetParam();
+    ConsoleCapture console;
+    ASSERT_EQ(run({"-dbg", "{dbg}", "-prg", "{prg}", "-cmd", c.cmd}), 0);
+    std::vector<std::uint8_t> expected(64, 0);
+    std::memcpy(expected.data(), c.header.data(), c.header.size());
+    int bodies = 0;
+    for (const FakeCall& call : fakeDriver().callsOf("FT_Write")) {
+        if (call.data.size() > 16384) {
+            ++bodies;
+            EXPECT_EQ(std::vector<std::uint8_t>(call.data.begin(), call.data.begin() + 64), expected);
+        }
     }
+    EXPECT_EQ(bodies, 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lengths, VexloCommands, testing::ValuesIn(commandCases()), caseName<CommandCase>);
+
+// With a drive image the run ends in the server, which keeps the device open.
+struct DriveImageCase {
+    const char* name;
+    std::vector<std::string> args;
+    int powerReply;
+    std::string outStart;
+    std::string trace;
+};
+const DriveImageCase kDriveImageCases[] = {
+    {"imageOnly", {"-drvimg", "{img}"}, 1, kTime, kPowered + " status"},
+    {"afterUploads", {"-drvimg", "{img}", "-data", "{data}"}, 1, "Uploading data {data}.\n" + kTime,
+     kPowered + " hdr9 w2 w101 hdr7 R status"},
+    {"switchedOff", {"-drvimg", "{img}", "-prg", "{prg}"}, 0, kBanner, "open hdr12 R status"},
+};
+
+class VexloDriveImage : public VexloTest, public testing::WithParamInterface<DriveImageCase> {};
+
+TEST_P(VexloDriveImage, HandsOverToTheServer) {
+    const DriveImageCase& c = GetParam();
+    powerReply = c.powerReply;
+    ConsoleCapture console;
+    bool serves = false;
+    run(c.args, &serves);
+    EXPECT_TRUE(serves);
+    const std::string out = console.out();
+    const std::string start = substitute(c.outStart);
+    EXPECT_EQ(out.substr(0, start.size()), start);
+    EXPECT_NE(out.find("starting VexloServer"), std::string::npos) << out;
+    EXPECT_EQ(trace(), c.trace);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, VexloDriveImage, testing::ValuesIn(kDriveImageCases), caseName<DriveImageCase>);
 
 }  // namespace

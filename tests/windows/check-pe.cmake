@@ -4,10 +4,12 @@
 #     KERNEL32: the programs must start on a stock Windows, and reach the
 #     driver only by loading it at run time. -DEXTRA_ALLOWED=<name;...> allows
 #     more system DLLs (base names, e.g. ws2_32) for this file.
-#   cmake -DOBJDUMP=<objdump> -DFILE=<dll> -DCHECK=exports [-DSTDCALL=ON] -P check-pe.cmake
-#     fails unless the driver DLL exports exactly the 18 entry points under
-#     their plain names; with STDCALL, also unless each was compiled as
-#     __stdcall with the argument size of its published signature.
+#   cmake -DOBJDUMP=<objdump> -DFILE=<dll> -DCHECK=exports -DENTRY_POINTS=<name=bytes,...>
+#         [-DSTDCALL=ON] -P check-pe.cmake
+#     fails unless the driver DLL exports exactly the given entry points
+#     under their plain names; with STDCALL, also unless each was compiled as
+#     __stdcall with the given argument size (the build reads both from the
+#     link's entry-point table).
 #   cmake -DOBJDUMP=<objdump> -DFILE=<exe> -DCHECK=manifest -P check-pe.cmake
 #     fails unless the program carries its application manifest: run as
 #     invoker (no elevation prompt) and the UTF-8 code page.
@@ -63,14 +65,11 @@ if(CHECK STREQUAL "imports")
   message(STATUS "${FILE} imports only: ${imports}")
 
 elseif(CHECK STREQUAL "exports")
-  # Argument bytes of each entry point on 32-bit Windows, where every
-  # argument (UCHAR and WORD included) takes a 4-byte stack slot.
-  set(entryPoints
-    FT_Write=16 FT_Read=16 FT_Open=8 FT_OpenEx=12 FT_ListDevices=12 FT_Close=4
-    FT_ResetDevice=4 FT_Purge=8 FT_SetTimeouts=12 FT_GetQueueStatus=8
-    FT_SetBaudRate=8 FT_SetDataCharacteristics=16 FT_SetFlowControl=16
-    FT_GetStatus=16 FT_SetBitMode=12 FT_SetLatencyTimer=8
-    FT_SetUSBParameters=12 FT_Reload=8)
+  if(NOT DEFINED ENTRY_POINTS)
+    message(FATAL_ERROR "ENTRY_POINTS not given")
+  endif()
+  string(REPLACE "," ";" entryPoints "${ENTRY_POINTS}")
+  list(LENGTH entryPoints entryCount)
 
   set(exports "")
   set(inTable OFF)
@@ -102,7 +101,7 @@ elseif(CHECK STREQUAL "exports")
     endif()
   endforeach()
   if(missing OR extra)
-    message(FATAL_ERROR "${FILE}: exports not the 18 plain entry-point names\n  missing: ${missing}\n  unexpected: ${extra}")
+    message(FATAL_ERROR "${FILE}: exports not the ${entryCount} plain entry-point names\n  missing: ${missing}\n  unexpected: ${extra}")
   endif()
 
   if(STDCALL)
@@ -128,7 +127,7 @@ elseif(CHECK STREQUAL "exports")
                           "(or the symbol table was stripped): ${wrong}")
     endif()
   endif()
-  message(STATUS "${FILE} exports the 18 entry points")
+  message(STATUS "${FILE} exports the ${entryCount} entry points")
 
 elseif(CHECK STREQUAL "manifest")
   file(STRINGS "${FILE}" levels REGEX "requestedExecutionLevel[^>]*level=\"asInvoker\"")

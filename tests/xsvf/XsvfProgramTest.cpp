@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include <sys/wait.h>
 #endif
 
+#include "TempFolder.h"
 #include "XsvfText.h"
 
 namespace {
@@ -24,16 +26,8 @@ protected:
 #ifdef _WIN32
         GTEST_SKIP() << "runs the program through a POSIX shell";
 #endif
-        dir_ = fs::temp_directory_path() /
-               ("xsvf_program_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        if (!dir_.empty()) {
-            fs::remove_all(dir_);
-        }
+        folder_ = std::make_unique<TempFolder>("xsvf_program");
+        dir_ = folder_->path();
     }
 
     // Runs `xsvf ARGS` in the test folder; stderr goes to the file "err".
@@ -55,6 +49,7 @@ protected:
         std::ofstream(dir_ / name, std::ios::binary) << content;
     }
 
+    std::unique_ptr<TempFolder> folder_;
     fs::path dir_;
 };
 
