@@ -399,8 +399,7 @@ void EmulatedCartridge::endRun(int status) {
     trace_.emit(status == 0 ? "the Atari's script is done: ending the run with status 0"
                             : "the Atari's script failed: ending the run with status 1");
     if (status != 0) {
-        tellUser("the Atari's script failed: " + atari_.failure() + " (the run ends with status 1; " +
-                 "the log has every step)");
+        tellUser("the Atari's script failed, the run ends with status 1: " + atari_.failure());
     }
     finishRunNow();
     exitProcess(status);

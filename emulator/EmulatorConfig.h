@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "JtagDevice.h"
+
 constexpr const char* EMULATOR_ENV_VAR = "VEXLO_EMULATOR";
 
 struct EmulatorConfig {
@@ -40,8 +42,8 @@ struct EmulatorConfig {
 
     // JTAG: "model" or "remote:HOST:PORT" (remote_bitbang).
     std::string jtag = "model";
-    std::uint32_t jtagIdcode = 0;   // 0: the model's default
-    unsigned jtagIrLength = 0;      // 0: the model's default
+    std::uint32_t jtagIdcode = JtagDeviceConfig{}.idcode;     // bit 0 always 1
+    unsigned jtagIrLength = JtagDeviceConfig{}.irLength;      // 2 to 32
 
     // Atari side: the task script run against the drive image server
     // (empty: no Atari), and the faults of the cartridge's requests.

@@ -19,6 +19,8 @@ namespace {
 
 // Driver calls in progress, or -1 once the watcher has taken over.
 std::atomic<int> calls{0};
+// The watcher waits for its turn: new calls hold back until it has it.
+std::atomic<bool> stopWanted{false};
 
 std::mutex ownerLock;
 void* currentOwner = nullptr;
@@ -29,6 +31,7 @@ void waitMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms))
 // Waits until no driver call is in progress, keeps new ones out, and has
 // the owner write its summary.
 void writeSummaryNow() {
+    stopWanted.store(true);
     int expected = 0;
     while (!calls.compare_exchange_weak(expected, -1, std::memory_order_acquire)) {
         expected = 0;
@@ -102,6 +105,7 @@ void watch() {
     }
     raise(signal);
     // The program's own handler let it live on: so do the driver calls.
+    stopWanted.store(false);
     calls.store(0, std::memory_order_release);
 }
 
@@ -147,7 +151,7 @@ void unwatchForStop(void* owner) {
 DriverCallScope::DriverCallScope() {
     for (;;) {
         int now = calls.load(std::memory_order_relaxed);
-        if (now < 0) {
+        if (now < 0 || (now == 0 && stopWanted.load(std::memory_order_relaxed))) {
             // The process is ending; wait for it (or for the program's own
             // handler to let it go on).
             waitMs(1);
