@@ -37,8 +37,8 @@ bool D2xxDevice::validHandle(FT_HANDLE handle, const char* fn) {
 
 FT_STATUS D2xxDevice::open(int deviceNumber, FT_HANDLE* handle) {
     // The cartridge is identified by its description only.
-    trace_.emit(formatText("FT_Open(device %d) -> FT_DEVICE_NOT_OPENED (open the cartridge by its description)",
-                deviceNumber));
+    trace_.emit(
+        formatText("FT_Open(device %d) -> FT_DEVICE_NOT_OPENED (open the cartridge by its description)", deviceNumber));
     if (handle != nullptr) {
         *handle = nullptr;
     }
@@ -75,7 +75,7 @@ FT_STATUS D2xxDevice::openEx(void* arg1, DWORD flags, FT_HANDLE* handle) {
             *handle = nullptr;
         }
         trace_.emit(formatText("FT_OpenEx(%s, flags %u) -> %s: %s", shown.c_str(), static_cast<unsigned>(flags),
-                    statusName(status).c_str(), why.c_str()));
+                               statusName(status).c_str(), why.c_str()));
         return status;
     }
     ++openCount_;
@@ -106,7 +106,8 @@ FT_STATUS D2xxDevice::listDevices(void* arg1, void* arg2, DWORD flags) {
             status = FT_DEVICE_NOT_FOUND;
         }
     }
-    trace_.emit(formatText("FT_ListDevices(flags 0x%08x) -> %s", static_cast<unsigned>(flags), statusName(status).c_str()));
+    trace_.emit(
+        formatText("FT_ListDevices(flags 0x%08x) -> %s", static_cast<unsigned>(flags), statusName(status).c_str()));
     return status;
 }
 
@@ -140,7 +141,8 @@ FT_STATUS D2xxDevice::purge(FT_HANDLE handle, ULONG mask) {
     if ((mask & FT_PURGE_TX) != 0) {
         what += " transmit buffer";
     }
-    trace_.emit(formatText("FT_Purge(mask %u):%s -> FT_OK", static_cast<unsigned>(mask), what.empty() ? " nothing" : what.c_str()));
+    trace_.emit(formatText("FT_Purge(mask %u):%s -> FT_OK", static_cast<unsigned>(mask),
+                           what.empty() ? " nothing" : what.c_str()));
     return FT_OK;
 }
 
@@ -151,7 +153,7 @@ FT_STATUS D2xxDevice::setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs)
     readTimeout_ = readMs;
     writeTimeout_ = writeMs;
     trace_.emit(formatText("FT_SetTimeouts(read %u ms, write %u ms) -> FT_OK", static_cast<unsigned>(readMs),
-                static_cast<unsigned>(writeMs)));
+                           static_cast<unsigned>(writeMs)));
     return FT_OK;
 }
 
@@ -175,8 +177,7 @@ FT_STATUS D2xxDevice::setBaudRate(FT_HANDLE handle, ULONG baud) {
     return FT_OK;
 }
 
-FT_STATUS D2xxDevice::setDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
-                                                    UCHAR parity) {
+FT_STATUS D2xxDevice::setDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity) {
     if (!validHandle(handle, "FT_SetDataCharacteristics")) {
         return FT_INVALID_HANDLE;
     }
@@ -199,7 +200,7 @@ FT_STATUS D2xxDevice::setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG out
     inSize_ = inSize;
     outSize_ = outSize;
     trace_.emit(formatText("FT_SetUSBParameters(in %u, out %u) -> FT_OK", static_cast<unsigned>(inSize),
-                static_cast<unsigned>(outSize)));
+                           static_cast<unsigned>(outSize)));
     return FT_OK;
 }
 
@@ -286,17 +287,17 @@ FT_STATUS D2xxDevice::read(FT_HANDLE handle, void* buffer, DWORD count, DWORD* g
         trace_.countPinRead();
     } else if (n < count) {
         trace_.emit(formatText("FT_Read %u bytes -> FT_OK, %u read%s%s", static_cast<unsigned>(count),
-                    static_cast<unsigned>(n), n != 0 ? ": " : "",
-                    n != 0 ? hexBytes(out, n).c_str() : " (nothing to answer: the read times out)"));
+                               static_cast<unsigned>(n), n != 0 ? ": " : "",
+                               n != 0 ? hexBytes(out, n).c_str() : " (nothing to answer: the read times out)"));
     } else {
-        trace_.emit(formatText("FT_Read %u bytes -> FT_OK: %s", static_cast<unsigned>(count), hexBytes(out, n).c_str()));
+        trace_.emit(
+            formatText("FT_Read %u bytes -> FT_OK: %s", static_cast<unsigned>(count), hexBytes(out, n).c_str()));
     }
     if (n < count) {
         waitMs = config_.readTimeoutMs;
     }
     return FT_OK;
 }
-
 
 void D2xxDevice::queueReply(std::uint8_t value, bool pinTraffic) {
     toHost_.push_back(value);
@@ -328,9 +329,10 @@ D2xxDevice::WriteAdmission D2xxDevice::admitWrite(FT_HANDLE handle, const void* 
     }
     if (prgStallsLeft_ != 0 && inProgramStream) {
         --prgStallsLeft_;
-        trace_.emit(formatText("w%u FT_Write %u bytes of the program stream -> FT_OK, 0 written (prg_stall: the "
-                               "link stalls, %u stalls left)",
-                               number, static_cast<unsigned>(count), prgStallsLeft_));
+        trace_.emit(
+            formatText("w%u FT_Write %u bytes of the program stream -> FT_OK, 0 written (prg_stall: the "
+                       "link stalls, %u stalls left)",
+                       number, static_cast<unsigned>(count), prgStallsLeft_));
         return a;
     }
     a.accepted = count;
@@ -340,10 +342,10 @@ D2xxDevice::WriteAdmission D2xxDevice::admitWrite(FT_HANDLE handle, const void* 
     }
     *written = a.accepted;
     if (!syncFifo_) {
-        trace_.emit(formatText("w%u FT_Write %u bytes: %s -> FT_OK, %u written; ignored: the cartridge is not in "
-                               "synchronous FIFO mode",
-                               number, static_cast<unsigned>(count), hexBytes(data, count).c_str(),
-                               static_cast<unsigned>(a.accepted)));
+        trace_.emit(formatText(
+            "w%u FT_Write %u bytes: %s -> FT_OK, %u written; ignored: the cartridge is not in "
+            "synchronous FIFO mode",
+            number, static_cast<unsigned>(count), hexBytes(data, count).c_str(), static_cast<unsigned>(a.accepted)));
         return a;
     }
     a.feed = true;

@@ -447,5 +447,7 @@ void EmulatedCartridge::finishRunNow() {
                          : !atari_.finished() ? "stopped"
                          : atari_.succeeded() ? "succeeded"
                                               : "FAILED";
-    writeRunSummary(summaryLines(totals), log_, config_.outDir, device_.openCount() != 0 || !uploads_.uploads().empty());
+    // A run that never opened the cartridge leaves no summary.txt behind.
+    const bool toFile = device_.openCount() != 0 || !uploads_.uploads().empty();
+    writeRunSummary(summaryLines(totals), log_, config_.outDir, toFile);
 }

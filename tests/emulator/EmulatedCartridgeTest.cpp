@@ -218,7 +218,8 @@ const SettingsMistake settingsMistakes[] = {
      [](const EmulatorConfig& c) { return c.jtagIrLength == 8; }},
     {"PowerByteOutOfRange", false, "power_byte=300", "bad value for power_byte: \"300\" (out of range: 1 to 255)",
      [](const EmulatorConfig& c) { return c.powerByte == 1; }},
-    {"WriteNumberZero", false, "write_fail=0,3", "bad value for write_fail: \"0,3\" (out of range: the numbers count from 1)",
+    {"WriteNumberZero", false, "write_fail=0,3",
+     "bad value for write_fail: \"0,3\" (out of range: the numbers count from 1)",
      [](const EmulatorConfig& c) { return c.failWrites.empty(); }},
     {"TimeoutClamped", false, "read_timeout_ms=90000", "read_timeout_ms=90000: at most 60000 ms; using 60000",
      [](const EmulatorConfig& c) { return c.readTimeoutMs == 60000; }},
@@ -625,9 +626,8 @@ TEST(AtariSide, FailingStepsAreToldToTheUser) {
         rig.open();
         serveVolume(rig, tinyVolume());
         EXPECT_EQ(rig.exits, std::vector<int>{1}) << c.script;
-        EXPECT_EQ(rig.told, std::vector<std::string>{std::string("the Atari's script failed, the run ends with status 1: ") +
-                                                      c.told})
-            << rig.logText;
+        const std::string told = std::string("the Atari's script failed, the run ends with status 1: ") + c.told;
+        EXPECT_EQ(rig.told, std::vector<std::string>{told}) << rig.logText;
     }
 }
 
