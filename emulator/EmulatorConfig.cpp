@@ -2,9 +2,12 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#include "AtariDisk.h"
 
 namespace {
 
@@ -77,131 +80,252 @@ bool parseHexBytes(const std::string& text, std::vector<std::uint8_t>& out) {
     return true;
 }
 
-bool applyOne(const std::string& key, const std::string& value, EmulatorConfig& c) {
+using Result = SettingResult;
+
+Result taken(bool ok) { return ok ? Result::taken : Result::refused; }
+
+Result byteSetting(const std::string& value, std::uint8_t& out, std::uint32_t low, std::string& note) {
     std::uint32_t n = 0;
-    if (key == "out") {
-        c.outDir = value;
-        return !value.empty();
+    if (!parseNumber(value, n)) {
+        return Result::refused;
     }
-    if (key == "log") {
-        c.logPath = value;
-        return true;
+    if (n < low || n > 255) {
+        note = "out of range: " + std::to_string(low) + " to 255";
+        return Result::refused;
     }
-    if (key == "log_calls") {
-        return parseBool(value, c.logEveryCall, "all", "summary");
-    }
-    if (key == "cartridge") {
-        return parseBool(value, c.cartridgePresent, "present", "absent");
-    }
-    if (key == "open_status") {
-        return parseNumber(value, c.openStatus);
-    }
-    if (key == "power") {
-        return parseBool(value, c.powered, "on", "off");
-    }
-    if (key == "power_byte") {
-        if (!parseNumber(value, n) || n == 0 || n > 255) {
-            return false;  // 0 would mean "off"; say power=off instead
-        }
-        c.powerByte = static_cast<std::uint8_t>(n);
-        return true;
-    }
-    if (key == "ready_after") {
-        return parseNumber(value, c.readyAfter);
-    }
-    if (key == "ready_byte") {
-        if (!parseNumber(value, n) || n > 255) {
-            return false;
-        }
-        c.readyByte = static_cast<std::uint8_t>(n);
-        return true;
-    }
-    if (key == "read_timeout_ms") {
-        return parseNumber(value, c.readTimeoutMs) && c.readTimeoutMs <= 60000;
-    }
-    if (key == "write_fail") {
-        return parseNumberSet(value, c.failWrites);
-    }
-    if (key == "write_short") {
-        return parseNumberSet(value, c.shortWrites);
-    }
-    if (key == "drop_reply") {
-        return parseNumberSet(value, c.dropReplies);
-    }
-    if (key == "prg_stall") {
-        return parseNumber(value, c.prgStalls);
-    }
-    if (key == "jtag") {
-        c.jtag = value;
-        return value == "model" || value.rfind("remote:", 0) == 0;
-    }
-    if (key == "jtag_idcode") {
-        return parseNumber(value, c.jtagIdcode);
-    }
-    if (key == "jtag_irlen") {
-        return parseNumber(value, n) && n >= 2 && n <= 32 && ((c.jtagIrLength = n), true);
-    }
-    if (key == "atari") {
-        c.atariEnabled = true;
-        c.atariTasks = value;
-        return true;
-    }
-    if (key == "garbage") {
-        return parseHexBytes(value, c.garbage);
-    }
-    if (key == "garbage_every") {
-        return parseBool(value, c.garbageEveryRequest, "on", "off");
-    }
-    if (key == "unknown_cmd") {
-        if (!parseNumber(value, n) || n > 255) {
-            return false;
-        }
-        c.unknownCommand = static_cast<int>(n);
-        return true;
-    }
-    if (key == "atari_retries") {
-        return parseNumber(value, c.requestRetries);
-    }
-    return false;
+    out = static_cast<std::uint8_t>(n);
+    return Result::taken;
 }
 
-bool knownKey(const std::string& key) {
-    static const char* const keys[] = {"out", "log", "log_calls", "cartridge", "open_status", "power",
-                                       "power_byte", "ready_after", "ready_byte", "read_timeout_ms",
-                                       "write_fail", "write_short", "drop_reply", "prg_stall", "jtag",
-                                       "jtag_idcode", "jtag_irlen", "atari", "garbage", "garbage_every",
-                                       "unknown_cmd", "atari_retries"};
-    for (const char* k : keys) {
-        if (key == k) {
-            return true;
+// Write and reply numbers count from 1; a 0 would never match.
+Result callNumbers(const std::string& value, std::set<std::uint32_t>& out, std::string& note) {
+    std::set<std::uint32_t> numbers;
+    if (!parseNumberSet(value, numbers)) {
+        return Result::refused;
+    }
+    if (numbers.count(0) != 0) {
+        note = "out of range: the numbers count from 1";
+        return Result::refused;
+    }
+    out.insert(numbers.begin(), numbers.end());
+    return Result::taken;
+}
+
+bool validHostPort(const std::string& hostPort) {
+    const auto colon = hostPort.rfind(':');
+    if (colon == std::string::npos || colon == 0) {
+        return false;
+    }
+    std::uint32_t port = 0;
+    const std::string digits = hostPort.substr(colon + 1);
+    return !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos &&
+           parseNumber(digits, port) && port >= 1 && port <= 65535;
+}
+
+constexpr std::uint32_t MAX_READ_TIMEOUT_MS = 60000;
+
+const std::vector<EmulatorSetting> settingsTable = {
+    {"out", "vexlo-emulator-out",
+     [](const std::string& v, EmulatorConfig& c, std::string&) {
+         if (!v.empty()) {
+             c.outDir = v;
+         }
+         return taken(!v.empty());
+     },
+     "folder for uploads, the Atari's files, the log and summary.txt"},
+    {"log", "<out>/emulator.log",
+     [](const std::string& v, EmulatorConfig& c, std::string&) {
+         c.logPath = v;
+         return Result::taken;
+     },
+     "the log file, or none, stdout, stderr"},
+    {"log_calls", "summary",
+     [](const std::string& v, EmulatorConfig& c, std::string&) {
+         return taken(parseBool(v, c.logEveryCall, "all", "summary"));
+     },
+     "all: log every driver call, pin traffic and empty polls included"},
+    {"cartridge", "present",
+     [](const std::string& v, EmulatorConfig& c, std::string&) {
+         return taken(parseBool(v, c.cartridgePresent, "present", "absent"));
+     },
+     "absent: FT_OpenEx finds no device"},
+    {"open_status", "0",
+     [](const std::string& v, EmulatorConfig& c, std::string&) { return taken(parseNumber(v, c.openStatus)); },
+     "nonzero: FT_OpenEx fails with this status"},
+    {"power", "on",
+     [](const std::string& v, EmulatorConfig& c, std::string&) { return taken(parseBool(v, c.powered, "on", "off")); },
+     "off: cmdGetPower is answered with 0"},
+    {"power_byte", "1",
+     // 0 would mean "off"; power=off says that.
+     [](const std::string& v, EmulatorConfig& c, std::string& note) { return byteSetting(v, c.powerByte, 1, note); },
+     "the cmdGetPower answer when powered (1-255)"},
+    {"ready_after", "0",
+     [](const std::string& v, EmulatorConfig& c, std::string&) { return taken(parseNumber(v, c.readyAfter)); },
+     "this many cmdPollReady polls go unanswered first"},
+    {"ready_byte", "1",
+     [](const std::string& v, EmulatorConfig& c, std::string& note) { return byteSetting(v, c.readyByte, 0, note); },
+     "the cmdPollReady answer"},
+    {"read_timeout_ms", "0",
+     [](const std::string& v, EmulatorConfig& c, std::string& note) {
+         std::uint32_t ms = 0;
+         if (!parseNumber(v, ms)) {
+             return Result::refused;
+         }
+         if (ms > MAX_READ_TIMEOUT_MS) {
+             c.readTimeoutMs = MAX_READ_TIMEOUT_MS;
+             note = "at most 60000 ms; using 60000";
+             return Result::changed;
+         }
+         c.readTimeoutMs = ms;
+         return Result::taken;
+     },
+     "how long a read that comes up short waits (at most 60000)"},
+    {"write_fail", "",
+     [](const std::string& v, EmulatorConfig& c, std::string& note) { return callNumbers(v, c.failWrites, note); },
+     "write numbers that fail with FT_IO_ERROR"},
+    {"write_short", "",
+     [](const std::string& v, EmulatorConfig& c, std::string& note) { return callNumbers(v, c.shortWrites, note); },
+     "write numbers that take one byte fewer than offered"},
+    {"drop_reply", "",
+     [](const std::string& v, EmulatorConfig& c, std::string& note) { return callNumbers(v, c.dropReplies, note); },
+     "reply numbers that are never sent"},
+    {"prg_stall", "0",
+     [](const std::string& v, EmulatorConfig& c, std::string&) { return taken(parseNumber(v, c.prgStalls)); },
+     "the first N writes of a program upload's stream take no bytes"},
+    {"jtag", "model",
+     [](const std::string& v, EmulatorConfig& c, std::string& note) {
+         if (v == "model") {
+             c.jtag = v;
+             return Result::taken;
+         }
+         if (v.rfind("remote:", 0) == 0) {
+             if (!validHostPort(v.substr(7))) {
+                 note = "expected remote:HOST:PORT with a port from 1 to 65535";
+                 return Result::refused;
+             }
+             c.jtag = v;
+             return Result::taken;
+         }
+         note = "model or remote:HOST:PORT";
+         return Result::refused;
+     },
+     "model, or remote:HOST:PORT for a remote_bitbang simulator"},
+    {"jtag_idcode", "0x0ace50db",
+     [](const std::string& v, EmulatorConfig& c, std::string& note) {
+         std::uint32_t id = 0;
+         if (!parseNumber(v, id)) {
+             return Result::refused;
+         }
+         // The standard's marker bit: an IDCODE always ends in 1.
+         c.jtagIdcode = id | 1u;
+         if ((id & 1u) == 0) {
+             char text[80];
+             std::snprintf(text, sizeof text, "bit 0 of an IDCODE is always 1; using 0x%08x",
+                           static_cast<unsigned>(c.jtagIdcode));
+             note = text;
+             return Result::changed;
+         }
+         return Result::taken;
+     },
+     "IDCODE of the JTAG model"},
+    {"jtag_irlen", "8",
+     [](const std::string& v, EmulatorConfig& c, std::string& note) {
+         std::uint32_t n = 0;
+         if (!parseNumber(v, n)) {
+             return Result::refused;
+         }
+         if (n < 2 || n > 32) {
+             note = "out of range: 2 to 32";
+             return Result::refused;
+         }
+         c.jtagIrLength = n;
+         return Result::taken;
+     },
+     "instruction register length of the model (2-32)"},
+    {"atari", "",
+     [](const std::string& v, EmulatorConfig& c, std::string& note) {
+         // Taken even when a task is unknown: the run then fails at the
+         // script's start, as it would have, instead of serving forever.
+         c.atariEnabled = true;
+         c.atariTasks = v;
+         std::vector<AtariTask> tasks;
+         return parseAtariTasks(v, tasks, note) ? Result::taken : Result::refused;
+     },
+     "the Atari's script: list, read:/PATH, readall, separated by ';'"},
+    {"garbage", "",
+     [](const std::string& v, EmulatorConfig& c, std::string&) { return taken(parseHexBytes(v, c.garbage)); },
+     "hex bytes sent before the Atari's first sector request"},
+    {"garbage_every", "off",
+     [](const std::string& v, EmulatorConfig& c, std::string&) {
+         return taken(parseBool(v, c.garbageEveryRequest, "on", "off"));
+     },
+     "on: the garbage goes before every request"},
+    {"unknown_cmd", "",
+     [](const std::string& v, EmulatorConfig& c, std::string& note) {
+         std::uint8_t code = 0;
+         const Result r = byteSetting(v, code, 0, note);
+         if (r == Result::taken) {
+             c.unknownCommand = code;
+         }
+         return r;
+     },
+     "a command code sent once before the first request"},
+    {"atari_retries", "2",
+     [](const std::string& v, EmulatorConfig& c, std::string&) { return taken(parseNumber(v, c.requestRetries)); },
+     "how often the Atari repeats an unanswered request"},
+};
+
+const EmulatorSetting* findSetting(const std::string& key) {
+    for (const auto& s : settingsTable) {
+        if (key == s.key) {
+            return &s;
         }
     }
-    return false;
+    return nullptr;
 }
+
+struct Piece {
+    std::string key;
+    std::string value;
+    unsigned line = 0;
+};
 
 }  // namespace
 
-void applyEmulatorSettings(const std::string& text, EmulatorConfig& config, std::vector<std::string>& problems) {
-    // Split into pieces at ';' and line ends; a piece without '=' belongs to
-    // the value before it (Atari scripts separate their tasks with ';').
-    std::vector<std::pair<std::string, std::string>> pairs;
+const std::vector<EmulatorSetting>& emulatorSettings() { return settingsTable; }
+
+void applyEmulatorSettings(const std::string& text, EmulatorConfig& config, std::vector<std::string>& problems,
+                           const std::string& fileName) {
+    auto where = [&](unsigned line) {
+        return fileName.empty() ? std::string() : fileName + " line " + std::to_string(line) + ": ";
+    };
+    // Split into pieces at ';' and line ends. A piece without '=' on the
+    // same line as an Atari script continues it (its tasks are separated by
+    // ';'); elsewhere it is reported, never glued to another value.
+    std::vector<Piece> pairs;
     std::string piece;
+    unsigned line = 1;
+    bool firstOnLine = true;
     auto flush = [&]() {
         const std::string t = trim(piece);
         piece.clear();
+        const bool lineStart = firstOnLine;
+        firstOnLine = false;
         if (t.empty() || t[0] == '#') {
             return;
         }
         const auto eq = t.find('=');
         if (eq == std::string::npos) {
-            if (!pairs.empty()) {
-                pairs.back().second += ";" + t;
+            if (!lineStart && !pairs.empty() && pairs.back().line == line && pairs.back().key == "atari") {
+                pairs.back().value += ";" + t;
+            } else if (!fileName.empty() && lineStart) {
+                problems.push_back(where(line) + "line without '=': \"" + t + "\"");
             } else {
-                problems.push_back("setting without '=': \"" + t + "\"");
+                problems.push_back(where(line) + "setting without '=': \"" + t + "\"");
             }
             return;
         }
-        pairs.emplace_back(trim(t.substr(0, eq)), trim(t.substr(eq + 1)));
+        pairs.push_back({trim(t.substr(0, eq)), trim(t.substr(eq + 1)), line});
     };
     // A line that starts with '#' is a comment to its end, ';' and '='
     // included.
@@ -213,6 +337,8 @@ void applyEmulatorSettings(const std::string& text, EmulatorConfig& config, std:
                 piece.clear();
             }
             flush();
+            ++line;
+            firstOnLine = true;
             lineStart = true;
             comment = false;
         } else if (comment) {
@@ -231,11 +357,23 @@ void applyEmulatorSettings(const std::string& text, EmulatorConfig& config, std:
         piece.clear();
     }
     flush();
-    for (const auto& [key, value] : pairs) {
-        if (!knownKey(key)) {
-            problems.push_back("unknown setting \"" + key + "\"");
-        } else if (!applyOne(key, value, config)) {
-            problems.push_back("bad value for " + key + ": \"" + value + "\"");
+    for (const auto& p : pairs) {
+        const EmulatorSetting* setting = findSetting(p.key);
+        if (setting == nullptr) {
+            problems.push_back(where(p.line) + "unknown setting \"" + p.key + "\"");
+            continue;
+        }
+        std::string note;
+        switch (setting->apply(p.value, config, note)) {
+            case SettingResult::taken:
+                break;
+            case SettingResult::changed:
+                problems.push_back(where(p.line) + p.key + "=" + p.value + ": " + note);
+                break;
+            case SettingResult::refused:
+                problems.push_back(where(p.line) + "bad value for " + p.key + ": \"" + p.value + "\"" +
+                                   (note.empty() ? "" : " (" + note + ")"));
+                break;
         }
     }
 }
@@ -257,6 +395,6 @@ EmulatorConfig loadEmulatorConfig(const char* envValue, std::vector<std::string>
     }
     std::stringstream text;
     text << file.rdbuf();
-    applyEmulatorSettings(text.str(), config, problems);
+    applyEmulatorSettings(text.str(), config, problems, trim(value));
     return config;
 }

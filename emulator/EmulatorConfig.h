@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "JtagDevice.h"
+
 constexpr const char* EMULATOR_ENV_VAR = "VEXLO_EMULATOR";
 
 struct EmulatorConfig {
@@ -40,8 +42,8 @@ struct EmulatorConfig {
 
     // JTAG: "model" or "remote:HOST:PORT" (remote_bitbang).
     std::string jtag = "model";
-    std::uint32_t jtagIdcode = 0;   // 0: the model's default
-    unsigned jtagIrLength = 0;      // 0: the model's default
+    std::uint32_t jtagIdcode = JtagDeviceConfig{}.idcode;     // bit 0 always 1
+    unsigned jtagIrLength = JtagDeviceConfig{}.irLength;      // 2 to 32
 
     // Atari side: the task script run against the drive image server
     // (empty: no Atari), and the faults of the cartridge's requests.
@@ -51,13 +53,35 @@ struct EmulatorConfig {
     bool garbageEveryRequest = false;
     int unknownCommand = -1;            // sent once before the first request
     std::uint32_t requestRetries = 2;   // re-sends of an unanswered request
+
+    bool operator==(const EmulatorConfig&) const = default;
 };
 
+// How one value fared: taken as given, taken but changed (a clamped value,
+// a forced bit), or refused.
+enum class SettingResult { taken, changed, refused };
+
+// One row of the settings table: the key, its default as docs/EMULATOR.md
+// shows it, the parser that applies a value (with a note on what it changed
+// or why it refused), and a one-line help.
+struct EmulatorSetting {
+    const char* key;
+    const char* defaultValue;
+    SettingResult (*apply)(const std::string& value, EmulatorConfig& config, std::string& note);
+    const char* help;
+};
+
+// Every key the emulator reads, in the order docs/EMULATOR.md lists them.
+const std::vector<EmulatorSetting>& emulatorSettings();
+
 // Applies key=value settings from `text` (pairs separated by ';' or line
-// ends, '#' starts a comment line). A piece without '=' continues the
-// previous value, so Atari scripts may use ';' themselves. Problems are
-// appended to `problems`; valid settings still apply.
-void applyEmulatorSettings(const std::string& text, EmulatorConfig& config, std::vector<std::string>& problems);
+// ends, '#' starts a comment line). A piece without '=' on the same line
+// continues the Atari script, which uses ';' itself; anywhere else it is a
+// mistake. Problems, and values that were changed on the way, are appended
+// to `problems`; valid settings still apply. With `fileName`, each problem
+// names the file and line it comes from.
+void applyEmulatorSettings(const std::string& text, EmulatorConfig& config, std::vector<std::string>& problems,
+                           const std::string& fileName = "");
 
 // Reads the environment variable's value: settings, or a file name.
 EmulatorConfig loadEmulatorConfig(const char* envValue, std::vector<std::string>& problems);

@@ -57,6 +57,15 @@ void EmulatorLog::flush() {
     }
 }
 
+std::string formatText(const char* format, ...) {
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
 std::string hexBytes(const std::uint8_t* data, std::size_t count, std::size_t limit) {
     static const char digits[] = "0123456789abcdef";
     std::string s;

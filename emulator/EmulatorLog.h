@@ -41,6 +41,8 @@ private:
     std::string* capture_ = nullptr;
 };
 
+// printf into a std::string (up to 511 characters).
+std::string formatText(const char* format, ...) EMU_PRINTF(1, 2);
 // "53 59 0a 02 01 02", at most `limit` bytes, with " ..." when cut.
 std::string hexBytes(const std::uint8_t* data, std::size_t count, std::size_t limit = 16);
 // Printable ASCII as is, other bytes as \xNN.

@@ -1,13 +1,16 @@
 // A second thread that runs strictly in turns with the caller's thread, like
 // a coroutine: only one of the two runs at a time, and each hand-over is a
 // full memory barrier, so the state they share needs no further locking.
-// Written against the operating system directly because MinGW's default
-// (win32) thread model has no std::thread.
 #pragma once
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 class HandOff {
 public:
-    HandOff();
+    HandOff() = default;
     ~HandOff();
     HandOff(const HandOff&) = delete;
     HandOff& operator=(const HandOff&) = delete;
@@ -28,11 +31,19 @@ public:
     void finish();
 
 private:
-    struct Impl;
-    Impl* impl_;
+    enum class Turn { host, worker };
+    // Shared with the worker, which may outlive this object while it waits
+    // for a turn that never comes.
+    struct Turns {
+        std::mutex lock;
+        std::condition_variable changed;
+        Turn turn = Turn::host;
+        void pass(Turn to);
+        void wait(Turn mine);
+    };
+
+    std::shared_ptr<Turns> turns_ = std::make_shared<Turns>();
+    std::thread thread_;
     bool started_ = false;
     bool finished_ = false;
 };
-
-// Sleeps the calling thread (the simulated read time-out).
-void emulatorSleepMs(unsigned ms);

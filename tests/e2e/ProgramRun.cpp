@@ -76,10 +76,15 @@ ProgramResult runProgram(const ProgramRun& run) {
     }
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(run.timeoutSeconds);
+    bool stopSent = false;
     for (;;) {
         const pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid) {
             break;
+        }
+        if (run.stopSignal != 0 && !stopSent && readFile(outPath).find(run.stopWhenOutputHas) != std::string::npos) {
+            kill(pid, run.stopSignal);
+            stopSent = true;
         }
         if (std::chrono::steady_clock::now() > deadline) {
             result.timedOut = true;

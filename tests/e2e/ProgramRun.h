@@ -18,6 +18,10 @@ struct ProgramRun {
     std::string emulatorConfig;
     std::string input;
     int timeoutSeconds = 60;
+    // Sent once standard output holds `stopWhenOutputHas`, as a user stops
+    // a program that runs until stopped (0: none).
+    int stopSignal = 0;
+    std::string stopWhenOutputHas;
 };
 
 struct ProgramResult {

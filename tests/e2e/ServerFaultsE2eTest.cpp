@@ -3,7 +3,9 @@
 // request the server cannot answer, a cartridge that is switched off.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <fstream>
 
 #include "ProgramRun.h"
 
@@ -89,6 +91,76 @@ TEST(ServerFaults, SwitchedOffCartridgeStillStartsTheServerAndEndsCleanly) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("-----------------------------------\nFYI: the cartridge is switched off!\n", 0), 0u);
     EXPECT_NE(r.out.find("starting VexloServer\n\n"), std::string::npos);
+}
+
+// The server runs until stopped from outside, the documented way to end it:
+// the emulator's summary and counts are still complete, and the program
+// ends as the signal ends it.
+class ServerStopped : public ::testing::TestWithParam<int> {};
+
+TEST_P(ServerStopped, SummaryAndCountsSurviveTheSignal) {
+    const int stopSignal = GetParam();
+    const std::string dir = makeWorkDir(std::string("server_stopped_") + (stopSignal == SIGINT ? "int" : "term"));
+    writeBytes(dir + "/any.img", std::vector<std::uint8_t>(100, 0));
+    ProgramRun run;
+    run.program = VEXLO_PROGRAM;
+    run.args = {"-drvimg", "any.img"};
+    run.workDir = dir;
+    run.libraryDir = EMULATOR_DIR;
+    run.emulatorConfig = "out=" + dir + "/out";
+    run.timeoutSeconds = 30;
+    run.stopSignal = stopSignal;
+    run.stopWhenOutputHas = "running...\n";
+    const auto r = runProgram(run);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.signal, stopSignal);
+    EXPECT_EQ(readFile(dir + "/out/summary.txt").rfind("opened 1 times, ", 0), 0u);
+    const std::string log = readFile(dir + "/out/emulator.log");
+    EXPECT_NE(log.find("FT_GetStatus polled "), std::string::npos) << log;
+    EXPECT_NE(log.find("the run is stopped from outside\nSummary:\n  opened 1 times"), std::string::npos) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ServerStopped, ::testing::Values(SIGINT, SIGTERM),
+                         [](const auto& info) { return std::string(info.param == SIGINT ? "Sigint" : "Sigterm"); });
+
+// What goes wrong with the emulator's own settings or the Atari's script
+// is said on standard error; the program's standard output is unchanged.
+TEST(EmulatorTellsTheUser, SettingsMistakesWhenTheLibraryLoads) {
+    const std::string dir = workDir();
+    writeBytes(dir + "/any.img", std::vector<std::uint8_t>(100, 0));
+    const std::string conf = dir + "/vexlo.conf";
+    std::ofstream(conf) << "out = " << dir << "/out\natari = list\npower = off\npower off\njtag_irlen = 40\n";
+    ProgramRun run;
+    run.program = VEXLO_PROGRAM;
+    run.args = {"-drvimg", "any.img"};
+    run.workDir = dir;
+    run.libraryDir = EMULATOR_DIR;
+    run.emulatorConfig = conf;
+    run.timeoutSeconds = 30;
+    const auto r = runProgram(run);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "vexlo emulator: VEXLO_EMULATOR: " + conf + " line 4: line without '=': \"power off\"\n" +
+                         "vexlo emulator: VEXLO_EMULATOR: " + conf +
+                         " line 5: bad value for jtag_irlen: \"40\" (out of range: 2 to 32)\n" +
+                         "Bad root checksum (any.img)\n");
+    // The line was not glued to the folder's name.
+    EXPECT_TRUE(fileExists(dir + "/out/summary.txt"));
+}
+
+TEST(EmulatorTellsTheUser, WhyTheAtariScriptFailed) {
+    const std::string dir = workDir();
+    writeBytes(dir + "/any.img", std::vector<std::uint8_t>(100, 0));
+    const auto r = serve(dir, dir + "/any.img", "atari=lsit");
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "vexlo emulator: VEXLO_EMULATOR: bad value for atari: \"lsit\" (unknown Atari task \"lsit\" (use list, "
+              "read:/PATH or readall))\n"
+              "Bad root checksum (" + dir + "/any.img)\n"
+              "vexlo emulator: the Atari's script failed, the run ends with status 1: unknown Atari task \"lsit\" (use "
+              "list, read:/PATH or readall)\n");
+    EXPECT_NE(r.out.find("running...\n"), std::string::npos);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -41,16 +43,20 @@ struct Rig {
     std::unique_ptr<EmulatedCartridge> cart;
     FT_HANDLE handle = nullptr;
     std::vector<int> exits;
+    std::vector<std::string> told;  // what the user was told on standard error
 
-    explicit Rig(const std::string& settings = "") {
+    explicit Rig(const std::string& settings = "", bool problemsExpected = false) {
         EmulatorConfig config;
         std::vector<std::string> problems;
         applyEmulatorSettings(settings, config, problems);
-        EXPECT_TRUE(problems.empty()) << problems.front();
+        if (!problemsExpected) {
+            EXPECT_TRUE(problems.empty()) << problems.front();
+        }
         config.outDir = dir;
         log.captureTo(&logText);
         cart = std::make_unique<EmulatedCartridge>(config, log);
         cart->exitProcess = [this](int status) { exits.push_back(status); };
+        cart->tellUser = [this](const std::string& text) { told.push_back(text); };
     }
     ~Rig() {
         cart.reset();
@@ -150,6 +156,126 @@ TEST(EmulatorSettings, VariableNamesAFileOfLines) {
     loadEmulatorConfig((dir + "/missing.conf").c_str(), problems);
     ASSERT_EQ(problems.size(), 1u);
     fs::remove_all(dir);
+}
+
+// Every settings mistake is reported, naming the setting and, for a file,
+// the line; a value that is changed on the way is said as well.
+struct SettingsMistake {
+    const char* name;
+    bool inFile;           // the text is a settings file's, else the variable's
+    const char* text;
+    const char* problem;   // the one problem reported ("FILE" stands for the file's name)
+    std::function<bool(const EmulatorConfig&)> applied;
+};
+
+void PrintTo(const SettingsMistake& c, std::ostream* os) { *os << c.name; }
+
+class SettingsMistakes : public ::testing::TestWithParam<SettingsMistake> {};
+
+TEST_P(SettingsMistakes, AreReportedWithTheirSource) {
+    const SettingsMistake& c = GetParam();
+    std::vector<std::string> problems;
+    EmulatorConfig config;
+    std::string file;
+    std::string expected = c.problem;
+    if (c.inFile) {
+        const std::string dir = freshDir();
+        file = dir + "/vexlo.conf";
+        std::ofstream(file) << c.text;
+        config = loadEmulatorConfig(file.c_str(), problems);
+        expected.replace(expected.find("FILE"), 4, file);
+        fs::remove_all(dir);
+    } else {
+        config = loadEmulatorConfig(c.text, problems);
+    }
+    ASSERT_EQ(problems.size(), 1u) << ::testing::PrintToString(problems);
+    EXPECT_EQ(problems[0], expected);
+    EXPECT_TRUE(c.applied(config));
+}
+
+const SettingsMistake settingsMistakes[] = {
+    {"FileLineWithoutEquals", true, "out = c80\npower off\n", "FILE line 2: line without '=': \"power off\"",
+     [](const EmulatorConfig& c) { return c.outDir == "c80" && c.powered; }},
+    {"FileUnknownKey", true, "# demo\n\ncolour = red\n", "FILE line 3: unknown setting \"colour\"",
+     [](const EmulatorConfig& c) { return c == EmulatorConfig{}; }},
+    {"FileBadValueNamesItsLine", true, "out = x\n  power = maybe ; ready_after = 2\n",
+     "FILE line 2: bad value for power: \"maybe\"", [](const EmulatorConfig& c) { return c.readyAfter == 2; }},
+    {"PieceWithoutEqualsAfterOut", false, "out=c80;power off", "setting without '=': \"power off\"",
+     [](const EmulatorConfig& c) { return c.outDir == "c80"; }},
+    {"UnknownAtariTask", false, "atari=lsit",
+     "bad value for atari: \"lsit\" (unknown Atari task \"lsit\" (use list, read:/PATH or readall))",
+     // Kept, so the run fails at the script's start instead of serving forever.
+     [](const EmulatorConfig& c) { return c.atariEnabled && c.atariTasks == "lsit"; }},
+    {"RemoteWithoutPort", false, "jtag=remote:localhost",
+     "bad value for jtag: \"remote:localhost\" (expected remote:HOST:PORT with a port from 1 to 65535)",
+     [](const EmulatorConfig& c) { return c.jtag == "model"; }},
+    {"RemotePortTooLarge", false, "jtag=remote:127.0.0.1:70000",
+     "bad value for jtag: \"remote:127.0.0.1:70000\" (expected remote:HOST:PORT with a port from 1 to 65535)",
+     [](const EmulatorConfig& c) { return c.jtag == "model"; }},
+    {"JtagNeitherModelNorRemote", false, "jtag=remote", "bad value for jtag: \"remote\" (model or remote:HOST:PORT)",
+     [](const EmulatorConfig& c) { return c.jtag == "model"; }},
+    {"IrLengthOutOfRange", false, "jtag_irlen=40", "bad value for jtag_irlen: \"40\" (out of range: 2 to 32)",
+     [](const EmulatorConfig& c) { return c.jtagIrLength == 8; }},
+    {"PowerByteOutOfRange", false, "power_byte=300", "bad value for power_byte: \"300\" (out of range: 1 to 255)",
+     [](const EmulatorConfig& c) { return c.powerByte == 1; }},
+    {"WriteNumberZero", false, "write_fail=0,3",
+     "bad value for write_fail: \"0,3\" (out of range: the numbers count from 1)",
+     [](const EmulatorConfig& c) { return c.failWrites.empty(); }},
+    {"TimeoutClamped", false, "read_timeout_ms=90000", "read_timeout_ms=90000: at most 60000 ms; using 60000",
+     [](const EmulatorConfig& c) { return c.readTimeoutMs == 60000; }},
+    {"IdcodeBitZeroForced", false, "jtag_idcode=0x12345678",
+     "jtag_idcode=0x12345678: bit 0 of an IDCODE is always 1; using 0x12345679",
+     [](const EmulatorConfig& c) { return c.jtagIdcode == 0x12345679u; }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Settings, SettingsMistakes, ::testing::ValuesIn(settingsMistakes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The keys and defaults in docs/EMULATOR.md are the settings table's.
+TEST(EmulatorSettings, DocumentedTableIsTheParsersTable) {
+    std::ifstream doc(EMULATOR_DOC);
+    ASSERT_TRUE(doc) << EMULATOR_DOC;
+    std::string line;
+    while (std::getline(doc, line) && line.rfind("| Key | Default |", 0) != 0) {
+    }
+    ASSERT_FALSE(doc.eof()) << "no settings table in " << EMULATOR_DOC;
+    std::getline(doc, line);  // |---|---|---|
+    std::vector<std::pair<std::string, std::string>> documented;
+    auto cell = [](std::string text) {
+        text.erase(0, text.find_first_not_of(' '));
+        text.erase(text.find_last_not_of(' ') + 1);
+        if (text.size() >= 2 && text.front() == '`' && text.back() == '`') {
+            text = text.substr(1, text.size() - 2);
+        }
+        return text;
+    };
+    while (std::getline(doc, line) && line.rfind("| ", 0) == 0) {
+        const auto second = line.find('|', 1);
+        const auto third = line.find('|', second + 1);
+        documented.emplace_back(cell(line.substr(1, second - 1)), cell(line.substr(second + 1, third - second - 1)));
+    }
+    std::vector<std::pair<std::string, std::string>> table;
+    for (const auto& s : emulatorSettings()) {
+        table.emplace_back(s.key, s.defaultValue);
+        EXPECT_NE(std::string(s.help), "") << s.key;
+    }
+    EXPECT_EQ(documented, table);
+}
+
+// Each default the table shows, given as a value, leaves the settings as
+// they start.
+TEST(EmulatorSettings, DefaultsAreTheStartingValues) {
+    for (const auto& s : emulatorSettings()) {
+        const std::string value = s.defaultValue;
+        if (value.empty() || value[0] == '<') {
+            continue;  // no value, or one described, not given
+        }
+        EmulatorConfig config;
+        std::vector<std::string> problems;
+        applyEmulatorSettings(std::string(s.key) + "=" + value, config, problems);
+        EXPECT_TRUE(problems.empty()) << s.key;
+        EXPECT_TRUE(config == EmulatorConfig{}) << s.key;
+    }
 }
 
 // ------------------------------------------------------------------ the device
@@ -452,6 +578,7 @@ TEST(AtariSide, ReadsAFileThroughSectorRequestsAndEndsTheRun) {
     rig.open();
     serveVolume(rig, tinyVolume());
     ASSERT_EQ(rig.exits, std::vector<int>{0}) << rig.logText;
+    EXPECT_TRUE(rig.told.empty());
     EXPECT_EQ(fileBytes(rig.file("atari/HELLO.TXT")), (Bytes{'h', 'e', 'l', 'l', 'o'}));
     EXPECT_NE(rig.logText.find("sector reply: 512 data bytes, end markers ok"), std::string::npos);
 }
@@ -477,6 +604,30 @@ TEST(AtariSide, BadReplyFramingFailsTheScript) {
         serveVolume(rig, tinyVolume(), c.mangle);
         EXPECT_EQ(rig.exits, std::vector<int>{1}) << c.name;
         EXPECT_NE(rig.logText.find(c.logged), std::string::npos) << c.name << "\n" << rig.logText;
+        // The reason reaches the user, not only the log.
+        ASSERT_EQ(rig.told.size(), 1u) << c.name;
+        EXPECT_EQ(rig.told[0].rfind("the Atari's script failed, the run ends with status 1: disk unreadable: ", 0), 0u)
+            << rig.told[0];
+        EXPECT_NE(rig.told[0].find(c.logged), std::string::npos) << rig.told[0];
+    }
+}
+
+TEST(AtariSide, FailingStepsAreToldToTheUser) {
+    struct Case {
+        const char* script;
+        const char* told;
+    };
+    const Case cases[] = {
+        {"lsit", "unknown Atari task \"lsit\" (use list, read:/PATH or readall)"},
+        {"read:/NOPE.TXT;list", "read /NOPE.TXT failed: not found"},
+    };
+    for (const auto& c : cases) {
+        Rig rig(std::string("atari=") + c.script, true);
+        rig.open();
+        serveVolume(rig, tinyVolume());
+        EXPECT_EQ(rig.exits, std::vector<int>{1}) << c.script;
+        const std::string told = std::string("the Atari's script failed, the run ends with status 1: ") + c.told;
+        EXPECT_EQ(rig.told, std::vector<std::string>{told}) << rig.logText;
     }
 }
 
@@ -486,5 +637,55 @@ TEST(AtariSide, SwitchedOffCartridgeEndsTheRunWithoutRequests) {
     EXPECT_EQ(rig.queued(), 0u);
     EXPECT_EQ(rig.exits, std::vector<int>{0});
 }
+
+// ------------------------------------------------------------------ stopped from outside
+
+// `Vexlo -drvimg` runs until Ctrl-C or SIGTERM: the summary and the counts
+// must be written before the process ends, as the signal ends it.
+// A cartridge polled flat out, as by the drive image server, while the
+// signal arrives; only the signal ends it.
+[[noreturn]] void runUntilStopped(const fs::path& dir, int stopSignal) {
+    EmulatorConfig config;
+    config.outDir = dir.string();
+    EmulatorLog log;
+    log.open((dir / "emulator.log").string());
+    EmulatedCartridge cart(config, log);
+    FT_HANDLE h = nullptr;
+    char description[] = "Vexlo";
+    cart.openEx(description, FT_OPEN_BY_DESCRIPTION, &h);
+    cart.setBitMode(h, 0xFF, FT_BITMODE_RESET);
+    cart.setBitMode(h, 0xFF, FT_BITMODE_SYNC_FIFO);
+    std::uint8_t power[3] = {SYNC1, SYNC2, cmdGetPower};
+    DWORD n = 0, rx = 0, tx = 0, ev = 0;
+    cart.write(h, power, 3, &n);
+    cart.read(h, power, 1, &n);
+    raise(stopSignal);
+    for (;;) {
+        cart.getStatus(h, &rx, &tx, &ev);
+    }
+}
+
+class StoppedFromOutside : public ::testing::TestWithParam<int> {};
+
+TEST_P(StoppedFromOutside, SummaryAndCountsAreWrittenFirst) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const int stopSignal = GetParam();
+    const fs::path dir = fs::path(STOP_TEST_DIR) / std::to_string(stopSignal);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    EXPECT_EXIT(runUntilStopped(dir, stopSignal), ::testing::KilledBySignal(stopSignal), "");
+    std::ifstream summary(dir / "summary.txt");
+    std::stringstream text;
+    text << summary.rdbuf();
+    EXPECT_EQ(text.str(), "opened 1 times, 1 writes, 1 replies\n");
+    std::ifstream logFile(dir / "emulator.log");
+    std::stringstream log;
+    log << logFile.rdbuf();
+    EXPECT_NE(log.str().find("FT_GetStatus polled "), std::string::npos) << log.str();
+    EXPECT_NE(log.str().find("the run is stopped from outside\nSummary:\n"), std::string::npos) << log.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StoppedFromOutside, ::testing::Values(SIGINT, SIGTERM),
+                         [](const auto& info) { return std::string(info.param == SIGINT ? "Sigint" : "Sigterm"); });
 
 }  // namespace
