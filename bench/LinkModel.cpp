@@ -147,7 +147,7 @@ void sectorRequest(int count, std::uint16_t bytesPerSector) {
                 static_cast<unsigned long long>(replyBytes), linkNs / 1e6, dataBytes / (linkNs / 1e9) / 1024.0);
 }
 
-void usage() {
+void usage(std::FILE* to = stderr) {
     std::fputs(
         "Usage: vexlo_link_model [options] [FILE.xsvf...]\n"
         "Prints, as Markdown, the modelled link time of a synthetic top.xsvf,\n"
@@ -159,8 +159,9 @@ void usage() {
         "  --blocks N              blocks of the synthetic top.xsvf (555)\n"
         "  --block-wait-us N       run-test time after each block (14000)\n"
         "  --erase-wait-us N       run-test time of the erase (15000000)\n"
-        "  --write-top PATH        also write the synthetic top.xsvf to PATH\n",
-        stderr);
+        "  --write-top PATH        also write the synthetic top.xsvf to PATH\n"
+        "  -h, --help              this text\n",
+        to);
 }
 
 }  // namespace
@@ -188,7 +189,10 @@ int main(int argc, char** argv) {
             model.eraseWaitUs = static_cast<std::int32_t>(value());
         } else if (arg == "--write-top" && hasValue) {
             writeTop = argv[++i];
-        } else if (arg.rfind("--", 0) == 0) {
+        } else if (arg == "-h" || arg == "--help") {
+            usage(stdout);
+            return 0;
+        } else if (arg.rfind("-", 0) == 0) {
             usage();
             return 2;
         } else {

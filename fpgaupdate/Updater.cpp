@@ -1,11 +1,66 @@
 #include "Updater.h"
 
+#include <cstring>
+
 #include "Console.h"
 #include "PinDriver.h"
 #include "XsvfPlayer.h"
 #include "platform/Platform.h"
 
+namespace {
+
+const char* const USAGE = "usage: VexloFPGAUpdate [-h | --help | --version | FILE.xsvf]";
+
+void printHelp() {
+    consolePrintf(
+        "Usage: VexloFPGAUpdate [FILE.xsvf]\n"
+        "Rewrites the cartridge's FPGA configuration: plays FILE.xsvf (default top.xsvf\n"
+        "in the current folder) through the cartridge's JTAG pins, after Return is pressed.\n"
+        "  -h, --help   show this text\n"
+        "  --version    show the version\n"
+        "Exit status: 0 after \"Completed FPGA update.\", 1 when the file or the cartridge\n"
+        "cannot be opened, 2 for an unknown option, else the player's error code (1 to 6).\n");
+}
+
+// A mouse selection in the console must not stall an update halfway.
+struct QuickEditOff {
+    QuickEditOff() { platform::quickEditOff(); }
+    ~QuickEditOff() { platform::restoreConsoleMode(); }
+    QuickEditOff(const QuickEditOff&) = delete;
+    QuickEditOff& operator=(const QuickEditOff&) = delete;
+};
+
+}  // namespace
+
+int updaterMain(CartridgeLink& link, int argc, char** argv, std::FILE* input) {
+    const char* xsvfName = "top.xsvf";
+    bool named = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* word = argv[i];
+        if (std::strcmp(word, "-h") == 0 || std::strcmp(word, "--help") == 0) {
+            printHelp();
+            return UPDATE_DONE;
+        }
+        if (std::strcmp(word, "--version") == 0) {
+            consolePrintf("VexloFPGAUpdate 1.0\n");
+            return UPDATE_DONE;
+        }
+        if (word[0] == '-') {
+            consoleFprintf(stderr, "VexloFPGAUpdate: unknown option \"%s\"; %s\n", word, USAGE);
+            return UPDATE_USAGE;
+        }
+        if (named) {
+            consoleFprintf(stderr, "VexloFPGAUpdate: one XSVF file only, not also \"%s\"; %s\n", word, USAGE);
+            return UPDATE_USAGE;
+        }
+        xsvfName = word;
+        named = true;
+    }
+    return runUpdater(link, input, xsvfName);
+}
+
 int runUpdater(CartridgeLink& link, std::FILE* input, const char* xsvfName) {
+    const QuickEditOff quickEditOff;
     consolePrintf("Vexlo FPGA update version 1.0\n");
     consolePrintf("--------------------------------\n\n");
     consolePrintf("Do not disconnect the cartridge from USB or switch off your Atari!\n\n");
@@ -20,7 +75,7 @@ int runUpdater(CartridgeLink& link, std::FILE* input, const char* xsvfName) {
 
     if (link.OpenCartridge() != 0) {
         consoleFprintf(stderr, "Unable to option Vexlo cartridge.\n");
-        return 0;
+        return UPDATE_CANNOT_OPEN;
     }
     linkPtr = &link;
     // Small transfers and the shortest latency suit the many tiny pin commands.
@@ -29,15 +84,15 @@ int runUpdater(CartridgeLink& link, std::FILE* input, const char* xsvfName) {
 
     xsvfFile = std::fopen(xsvfName, "rb");
     if (xsvfFile == nullptr) {
-        consoleFprintf(stderr, "File top.xsvf not found\n");
-        return 0;
+        consoleFprintf(stderr, "File %s not found\n", xsvfName);
+        return UPDATE_CANNOT_OPEN;
     }
 
     const std::int64_t t0 = platform::clockMs();
     consolePrintf("Erasing prom (15s)\n");
     consoleFlush();
-    playXsvf();
+    const int result = playXsvf();
     const std::int64_t t1 = platform::clockMs();
     consolePrintf("Time to execute %3.2f\n", (static_cast<double>(t1) - static_cast<double>(t0)) / 1000.0);
-    return 0;
+    return result;
 }

@@ -14,4 +14,4 @@ CartridgeLink cartridge = bindLink();
 
 }  // namespace
 
-int main() { return runUpdater(cartridge); }
+int main(int argc, char** argv) { return updaterMain(cartridge, argc, argv); }

@@ -56,6 +56,10 @@ void CartridgeLink::BindDriverFrom(const char* libraryFileName) {
     if (driverModule == nullptr) {
         // The same text on every platform: users and their scripts know it.
         consolePrintf("Error: Can't Load Ftd2xx.dll\n");
+        const std::string note = platform::loadFailureNote(libraryFileName);
+        if (!note.empty()) {
+            consoleFprintf(stderr, "%s\n", note.c_str());
+        }
         return;
     }
     // The first missing function stops the binding; it and the later ones stay null.

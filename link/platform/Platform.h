@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -13,10 +14,32 @@ const char* driverLibraryName();
 // Null when the library cannot be loaded. Libraries are never unloaded.
 void* loadLibrary(const char* fileName);
 void* findSymbol(void* library, const char* name);
+// After loadLibrary failed: one line for the user with the file looked for,
+// the loader's reason and the ways out; empty where the system's own
+// message says enough.
+std::string loadFailureNote(const char* fileName);
 
 // Milliseconds of elapsed time from an arbitrary start; never goes back.
 std::int64_t monotonicMs();
 void sleepFor(std::uint32_t ms);
+
+// A mouse selection in a Windows console pauses every program that writes
+// to it until the selection is cleared. quickEditOff switches the console's
+// QuickEdit mode off, if it is on, until restoreConsoleMode, which also runs
+// however the process ends (return, exit, Ctrl+C, Ctrl+Break, closing the
+// window). Both do nothing where the console has no such mode.
+void quickEditOff();
+void restoreConsoleMode();
+
+// The console calls behind them; the calls are null where there is no such
+// mode, and tests put fakes in their place.
+struct ConsoleModeCalls {
+    bool (*getInputMode)(std::uint32_t* mode);
+    bool (*setInputMode)(std::uint32_t mode);
+    // Runs `restore` when the process ends, by any of the ways above.
+    void (*atEveryExit)(void (*restore)());
+};
+extern ConsoleModeCalls consoleModeCalls;
 
 // Every Part reads time and sleeps through these two pointers, so tests can
 // substitute a fake clock instead of waiting for real.

@@ -1,6 +1,7 @@
 #include "platform/Platform.h"
 
 #include <dlfcn.h>
+#include <string>
 #include <time.h>
 
 namespace platform {
@@ -14,9 +15,35 @@ const char* driverLibraryName() {
 #endif
 }
 
-void* loadLibrary(const char* fileName) { return dlopen(fileName, RTLD_NOW); }
+namespace {
+std::string lastLoadError;  // dlerror's text is gone after the next dl call
+}  // namespace
+
+void* loadLibrary(const char* fileName) {
+    void* library = dlopen(fileName, RTLD_NOW);
+    if (library == nullptr) {
+        const char* reason = dlerror();
+        lastLoadError = reason != nullptr ? reason : "unknown reason";
+    }
+    return library;
+}
+
+std::string loadFailureNote(const char* fileName) {
+#if defined(__APPLE__)
+    const char* pathVariable = "DYLD_LIBRARY_PATH";
+#else
+    const char* pathVariable = "LD_LIBRARY_PATH";
+#endif
+    return std::string("Error: the driver library ") + fileName + " could not be loaded (" + lastLoadError +
+           "). Install FTDI's D2XX library so that " + driverLibraryName() +
+           " is on the library path, or use this project's open-source driver by setting " + pathVariable +
+           " to the folder of its " + driverLibraryName() + " (see README.md).";
+}
 
 void* findSymbol(void* library, const char* name) { return dlsym(library, name); }
+
+// Terminals here have no mode in which a selection pauses the program.
+ConsoleModeCalls consoleModeCalls = {nullptr, nullptr, nullptr};
 
 std::int64_t monotonicMs() {
     timespec ts{};

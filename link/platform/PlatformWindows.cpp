@@ -20,6 +20,9 @@ void* loadLibrary(const char* fileName) {
     return reinterpret_cast<void*>(module);
 }
 
+// "Can't Load Ftd2xx.dll" is the message Windows users know.
+std::string loadFailureNote(const char*) { return std::string(); }
+
 void* findSymbol(void* library, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
@@ -28,6 +31,50 @@ void* findSymbol(void* library, const char* name) {
 std::int64_t monotonicMs() { return static_cast<std::int64_t>(GetTickCount64()); }
 
 void sleepFor(std::uint32_t ms) { Sleep(ms); }
+
+namespace {
+
+// The console's input buffer, also when standard input is redirected: a
+// selection pauses the output all the same.
+HANDLE consoleInput() {
+    static const HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr);
+    return input;
+}
+
+bool getInputMode(std::uint32_t* mode) {
+    DWORD value = 0;
+    if (consoleInput() == INVALID_HANDLE_VALUE || !GetConsoleMode(consoleInput(), &value)) {
+        return false;
+    }
+    *mode = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+bool setInputMode(std::uint32_t mode) {
+    return consoleInput() != INVALID_HANDLE_VALUE && SetConsoleMode(consoleInput(), static_cast<DWORD>(mode));
+}
+
+void (*restoreOnEvent)() = nullptr;
+
+// Ctrl+C, Ctrl+Break and closing the window end the process without the C
+// runtime's exit handlers; FALSE lets the default handler end it after this.
+BOOL WINAPI onConsoleEvent(DWORD) {
+    if (restoreOnEvent != nullptr) {
+        restoreOnEvent();
+    }
+    return FALSE;
+}
+
+void atEveryExit(void (*restore)()) {
+    restoreOnEvent = restore;
+    atexit(restore);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+}  // namespace
+
+ConsoleModeCalls consoleModeCalls = {getInputMode, setInputMode, atEveryExit};
 
 namespace {
 

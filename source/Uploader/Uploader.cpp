@@ -62,6 +62,10 @@ int Uploader::UploadFile(const char* path, std::uint8_t command) {
     if (FILE* file = std::fopen(path, "rb")) {
         const std::uint64_t size = fileSizeOf(file);
         const DWORD n = static_cast<DWORD>(std::min<std::uint64_t>(size, WINDOW_BYTES));
+        if (size > WINDOW_BYTES && size != std::numeric_limits<std::uint64_t>::max()) {
+            consoleFprintf(stderr, "Warning: %s is %llu bytes long; only its first %lu bytes are sent.\n", path,
+                           static_cast<unsigned long long>(size), static_cast<unsigned long>(WINDOW_BYTES));
+        }
         // One item of the window's size: a shorter file fills only the front.
         if (std::fread(buffer, WINDOW_BYTES, 1, file) != 1) {
             // Expected for every file shorter than the window; the zeros stay.

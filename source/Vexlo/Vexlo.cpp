@@ -46,7 +46,13 @@ void printHelp() {
     consolePrintf("-drvimg [path]\n Starts the drive image server with the given drive image.\n\n");
 }
 
-enum class Parse { ok, error, tooLong };
+enum class Parse { ok, error, tooLong, help, version };
+
+// A malformed command line still ends with -1 and nothing on standard
+// output; this line on standard error says which word was wrong.
+void parseError(const char* what) {
+    consoleFprintf(stderr, "Vexlo: %s; run Vexlo without arguments to see the help.\n", what);
+}
 
 Parse parseOptions(int argc, char** argv, Options& options) {
     struct Name {
@@ -58,20 +64,37 @@ Parse parseOptions(int argc, char** argv, Options& options) {
         {"-cmd", &Options::cmd}, {"-data", &Options::data}, {"-drvimg", &Options::drvimg},
     };
     for (int i = 1; i < argc; i += 2) {
-        if (argv[i][0] != '-' || i + 1 >= argc || argv[i + 1][0] == '-') {
+        const std::string word = argv[i];
+        if (word == "-h" || word == "--help") {
+            return Parse::help;
+        }
+        if (word == "--version") {
+            return Parse::version;
+        }
+        if (word.empty() || word[0] != '-') {
+            parseError(("\"" + word + "\" is not an option").c_str());
             return Parse::error;
         }
         const Name* match = nullptr;
         for (const Name& name : names) {
-            if (std::strcmp(argv[i], name.option) == 0) {
+            if (word == name.option) {
                 match = &name;
             }
         }
         if (match == nullptr) {
+            parseError(("unknown option \"" + word + "\"").c_str());
+            return Parse::error;
+        }
+        if (i + 1 >= argc) {
+            parseError(("option " + word + " needs a value").c_str());
+            return Parse::error;
+        }
+        if (argv[i + 1][0] == '-') {
+            parseError(("option " + word + " needs a value, not \"" + argv[i + 1] + "\"").c_str());
             return Parse::error;
         }
         if (std::strlen(argv[i + 1]) >= VALUE_LIMIT) {
-            const std::string message = std::string(match->option) + " value too long.";
+            const std::string message = word + " value too long.";
             LOCATED_ERROR(message.c_str());
             return Parse::tooLong;
         }
@@ -119,7 +142,17 @@ int runVexlo(CartridgeLink& link, int argc, char** argv) {
         printHelp();
         return -1;
     }
-    if (parseOptions(argc, argv, options) != Parse::ok) {
+    switch (parseOptions(argc, argv, options)) {
+    case Parse::ok:
+        break;
+    case Parse::help:
+        printHelp();
+        return 0;
+    case Parse::version:
+        consolePrintf("Vexlo %s\n", VERSION);
+        return 0;
+    case Parse::error:
+    case Parse::tooLong:
         return -1;
     }
 
@@ -178,6 +211,10 @@ int runVexlo(CartridgeLink& link, int argc, char** argv) {
         std::memset(uploader.commands, 0, sizeof uploader.commands);
         std::memcpy(uploader.commands, "le:", 3);
         std::strncpy(uploader.commands + 3, options.cmd.c_str(), COMMAND_CHARS);
+        if (options.cmd.size() > COMMAND_CHARS) {
+            consoleFprintf(stderr, "Warning: the -cmd value is %lu characters long; only its first %lu are sent.\n",
+                           static_cast<unsigned long>(options.cmd.size()), static_cast<unsigned long>(COMMAND_CHARS));
+        }
 
         const std::int64_t start = platform::clockMs();
         if (result == 1 && !options.dbg.empty()) {

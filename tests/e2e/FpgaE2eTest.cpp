@@ -68,9 +68,11 @@ std::string workDirWith(const std::string& listing) {
 }
 
 ProgramResult runUpdate(const std::string& dir, const std::string& config = "",
-                        const std::string& libraryDir = EMULATOR_DIR, int timeout = 60) {
+                        const std::string& libraryDir = EMULATOR_DIR, int timeout = 60,
+                        const std::vector<std::string>& args = {}) {
     ProgramRun run;
     run.program = FPGA_PROGRAM;
+    run.args = args;
     run.workDir = dir;
     run.libraryDir = libraryDir;
     run.emulatorConfig = "out=" + dir + "/out;" + config;
@@ -122,6 +124,7 @@ struct MismatchCase {
     const char* to;
     const char* failingLine;
     const char* text;
+    int status;  // the player's error code
 };
 
 class Mismatch : public ::testing::TestWithParam<MismatchCase> {};
@@ -136,7 +139,7 @@ TEST_P(Mismatch, FailsWithThePlayersTextAndPlace) {
     const std::string dir = workDirWith(listing);
     const auto r = runUpdate(dir, c.config);
     ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, c.status);
     std::ostringstream where;
     where << "ERROR at or near XSVF command #" << line << ".  See line #" << line << " in the XSVF ASCII file.\n";
     EXPECT_EQ(maskTimes(r.out),
@@ -146,18 +149,18 @@ TEST_P(Mismatch, FailsWithThePlayersTextAndPlace) {
 const MismatchCase mismatchCases[] = {
     // Another device on the chain: the IDCODE check fails after its repeats.
     {"other_idcode_with_repeats", "jtag_idcode=0x12345679", "", "", "XSDRTDO 0x00000000 0x0ace50db",
-     "ERROR:  TDO mismatch and exceeded max retries"},
+     "ERROR:  TDO mismatch and exceeded max retries", 3},
     {"other_idcode_no_repeats", "jtag_idcode=0x12345679", "XREPEAT 3", "XREPEAT 0", "XSDRTDO 0x00000000 0x0ace50db",
-     "ERROR:  TDO mismatch"},
+     "ERROR:  TDO mismatch", 2},
     // The register holds what the previous visit stored, not what the file expects.
     {"register_contents_differ", "", "XSDRTDOE 0x6666 0x3333", "XSDRTDOE 0x6666 0x3334", "XSDRTDOE 0x6666 0x3334",
-     "ERROR:  TDO mismatch"},
+     "ERROR:  TDO mismatch", 2},
     {"register_keeps_what_xsdr_stored", "", "XSDR 0x5678", "XSDR 0x5679", "XSDRTDO 0x0000 0x5678",
-     "ERROR:  TDO mismatch and exceeded max retries"},
+     "ERROR:  TDO mismatch and exceeded max retries", 3},
     // BYPASS captures 0. (Expecting 1 after shifting in 1 would pass on the
     // first repeat: the repeat from Pause-DR stays in the same visit.)
     {"bypass_captures_zero", "", "XSDRTDO 0x01 0x00", "XSDRTDO 0x00 0x01", "XSDRTDO 0x00 0x01",
-     "ERROR:  TDO mismatch and exceeded max retries"},
+     "ERROR:  TDO mismatch and exceeded max retries", 3},
 };
 
 INSTANTIATE_TEST_SUITE_P(Model, Mismatch, ::testing::ValuesIn(mismatchCases),
@@ -166,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(Model, Mismatch, ::testing::ValuesIn(mismatchCases),
 TEST(FpgaE2e, NoCartridgeReportsTheOpenFailure) {
     const std::string dir = workDirWith(sampleListing());
     const auto r = runUpdate(dir, "cartridge=absent");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, BANNER + "\n");
     EXPECT_EQ(r.err, "Unable to option Vexlo cartridge.\n");
 }
@@ -174,20 +177,47 @@ TEST(FpgaE2e, NoCartridgeReportsTheOpenFailure) {
 TEST(FpgaE2e, NoDriverLibraryReportsTheLoadAndOpenFailures) {
     const std::string dir = workDirWith(sampleListing());
     const auto r = runUpdate(dir, "", "");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Error: Can't Load Ftd2xx.dll\n" + BANNER + "\nError: FT_OpenEx is not valid!\n");
-    EXPECT_EQ(r.err, "Unable to option Vexlo cartridge.\n");
+    EXPECT_EQ(r.err.substr(0, 37), "Error: the driver library libftd2xx.s") << r.err;
+    EXPECT_NE(r.err.find("LD_LIBRARY_PATH"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.find('\n') + 1), "Unable to option Vexlo cartridge.\n");
 }
 
 TEST(FpgaE2e, MissingXsvfFileAfterTheLinkIsTuned) {
     const std::string dir = makeWorkDir("fpga_missing_file");
     const auto r = runUpdate(dir);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, BANNER + "\n");
     EXPECT_EQ(r.err, "File top.xsvf not found\n");
     const std::string log = readFile(dir + "/out/emulator.log");
     EXPECT_NE(log.find("FT_SetUSBParameters(in 6400, out 6400)"), std::string::npos);
     EXPECT_NE(log.find("FT_SetLatencyTimer(1 ms)"), std::string::npos);
+}
+
+// The file to play named on the command line; top.xsvf is not looked at.
+TEST(FpgaE2e, NamedXsvfFileIsPlayed) {
+    const std::string dir = workDirWith(sampleListing());
+    std::filesystem::rename(dir + "/top.xsvf", dir + "/mine.xsvf");
+    const auto r = runUpdate(dir, "", EMULATOR_DIR, 60, {"mine.xsvf"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(maskTimes(r.out), BANNER + "\nErasing prom (15s)\n" + COMPLETED + "Time to execute T\n");
+    EXPECT_EQ(r.err, "");
+    const auto missing = runUpdate(dir, "", EMULATOR_DIR, 60, {"other.xsvf"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "File other.xsvf not found\n");
+}
+
+// A mistyped option stops before the banner and before the cartridge is opened.
+TEST(FpgaE2e, UnknownOptionEndsWithUsage) {
+    const std::string dir = makeWorkDir("fpga_unknown_option");
+    const auto r = runUpdate(dir, "", EMULATOR_DIR, 60, {"--xsvf"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "VexloFPGAUpdate: unknown option \"--xsvf\"; usage: VexloFPGAUpdate [-h | --help | --version | "
+                     "FILE.xsvf]\n");
+    EXPECT_FALSE(fileExists(dir + "/out/emulator.log") &&
+                 readFile(dir + "/out/emulator.log").find("FT_OpenEx") != std::string::npos);
 }
 
 TEST(FpgaE2e, LibraryWithoutLatencyTimerStillUpdates) {
@@ -346,7 +376,7 @@ TEST(FpgaE2e, UnreachableRemoteBitbangServerReadsTdoAsZero) {
     getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
     close(s);
     const auto r = runUpdate(dir, "jtag=remote:127.0.0.1:" + std::to_string(ntohs(addr.sin_port)));
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.out.find("ERROR:  TDO mismatch and exceeded max retries\n"), std::string::npos) << r.out;
     EXPECT_NE(readFile(dir + "/out/emulator.log").find("cannot connect"), std::string::npos);
 }

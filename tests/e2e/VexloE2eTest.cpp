@@ -16,6 +16,9 @@ const std::string SWITCHED_OFF =
     "-----------------------------------\nFYI: the cartridge is switched off!\n"
     "-----------------------------------\n\n\n";
 
+// The 20000-byte sample firmware is cut to the cartridge's 16384 bytes.
+const char* const FIRMWARE_CUT = "Warning: fw.bin is 20000 bytes long; only its first 16384 bytes are sent.\n";
+
 struct Samples {
     std::vector<std::uint8_t> firmware = sampleBytes(20000, 1);
     std::vector<std::uint8_t> debugger = sampleBytes(3000, 2);
@@ -75,7 +78,7 @@ TEST_P(UploadRun, EveryUploadArrivesByteForByte) {
     EXPECT_EQ(maskTimes(r.out),
               "Uploading firmare fw.bin.\nUploading prg-file dbg.prg.\nUploading prg-file prog.prg.\n"
               "Uploading data data.bin.\nTime to execute T\n\n");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, FIRMWARE_CUT);
     const std::vector<std::uint8_t> firmware(samples.firmware.begin(), samples.firmware.begin() + 16384);
     EXPECT_EQ(readBytes(dir + "/out/firmware.bin"), firmware);
     EXPECT_EQ(readBytes(dir + "/out/prg-1.bin"), programStream(samples.debugger, "le:g"));
@@ -139,14 +142,16 @@ const FailureCase failureCases[] = {
     {"no_cartridge", "cartridge=absent", 255, "", "Error: -1: Failed to open Vexlo cartridge. (", false},
     {"open_fails", "open_status=4", 255, "", "Error: -1: Failed to open Vexlo cartridge. (", false},
     {"firmware_header_fails", "write_fail=4", 254,
-     "Uploading firmare fw.bin.\nError: Upload firmware failed (-2)\nTime to execute T\n\n", "", false},
+     "Uploading firmare fw.bin.\nError: Upload firmware failed (-2)\nTime to execute T\n\n", FIRMWARE_CUT, false},
     {"firmware_body_short", "write_short=5", 254,
-     "Uploading firmare fw.bin.\nError: Upload firmware failed (-2)\nTime to execute T\n\n", "", true},
+     "Uploading firmare fw.bin.\nError: Upload firmware failed (-2)\nTime to execute T\n\n", FIRMWARE_CUT, true},
     {"data_header_short", "write_short=7", 254,
-     "Uploading firmare fw.bin.\nUploading data data.bin.\nError: Upload data failed (-2)\nTime to execute T\n\n", "",
+     "Uploading firmare fw.bin.\nUploading data data.bin.\nError: Upload data failed (-2)\nTime to execute T\n\n",
+     FIRMWARE_CUT,
      true},
     {"data_body_fails", "write_fail=9", 254,
-     "Uploading firmare fw.bin.\nUploading data data.bin.\nError: Upload data failed (-2)\nTime to execute T\n\n", "",
+     "Uploading firmare fw.bin.\nUploading data data.bin.\nError: Upload data failed (-2)\nTime to execute T\n\n",
+     FIRMWARE_CUT,
      true},
 };
 
@@ -229,6 +234,13 @@ bool systemHasDriver() {
     return h != nullptr;
 }
 
+// What the user learns on standard error when no driver library loads.
+const std::string kNoDriverNote =
+    "Error: the driver library libftd2xx.so could not be loaded (libftd2xx.so: cannot open shared object file: "
+    "No such file or directory). Install FTDI's D2XX library so that libftd2xx.so is on the library path, or use "
+    "this project's open-source driver by setting LD_LIBRARY_PATH to the folder of its libftd2xx.so (see "
+    "README.md).\n";
+
 TEST(VexloE2e, WithoutDriverLibraryPrintsTheLoadErrorThenTheHelp) {
     if (systemHasDriver()) {
         GTEST_SKIP() << "a driver library is installed on this system";
@@ -240,6 +252,7 @@ TEST(VexloE2e, WithoutDriverLibraryPrintsTheLoadErrorThenTheHelp) {
     EXPECT_EQ(withDriver.status, 255);
     EXPECT_NE(withDriver.out.find("Vexlo help"), std::string::npos);
     EXPECT_EQ(without.out, "Error: Can't Load Ftd2xx.dll\n" + withDriver.out);
+    EXPECT_EQ(without.err, kNoDriverNote);
 }
 
 TEST(VexloE2e, WithoutDriverLibraryTheOpenFails) {
@@ -251,7 +264,8 @@ TEST(VexloE2e, WithoutDriverLibraryTheOpenFails) {
     const auto r = runVexlo(dir, {"-data", "data.bin"}, "", "");
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "Error: Can't Load Ftd2xx.dll\nError: FT_OpenEx is not valid!\n");
-    EXPECT_EQ(r.err.rfind("Error: -1: Failed to open Vexlo cartridge. (source/Vexlo/", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind(kNoDriverNote + "Error: -1: Failed to open Vexlo cartridge. (source/Vexlo/", 0), 0u)
+        << r.err;
 }
 
 }  // namespace

@@ -60,6 +60,16 @@ TEST_P(Binding, StopsAtFirstMissingExportAndOpenCopes) {
     link.opened = 0;
     EXPECT_EQ(console.out(), c.bindOutput);
     EXPECT_EQ(link.driverModule == nullptr, std::string(c.name) == "noLibrary");
+    // A library that cannot be loaded is explained on standard error: the
+    // file, the loader's reason, the two ways out.
+    EXPECT_EQ(console.err(), link.driverModule != nullptr
+                                 ? ""
+                                 : std::string("Error: the driver library ") + c.library +
+                                       " could not be loaded (" + c.library +
+                                       ": cannot open shared object file: No such file or directory). Install "
+                                       "FTDI's D2XX library so that libftd2xx.so is on the library path, or use "
+                                       "this project's open-source driver by setting LD_LIBRARY_PATH to the folder "
+                                       "of its libftd2xx.so (see README.md).\n");
 
     const auto fields = fieldsInResolveOrder(link);
     for (std::size_t i = 0; i < fields.size(); ++i) {

@@ -55,6 +55,9 @@ protected:
                  {"{dbg}", files.pattern("bugaboo.prg", 20000)},
                  {"{prg}", files.pattern("program.prg", 10000)},
                  {"{data}", files.pattern("data.bin", 100)},
+                 {"{bigfw}", files.pattern("big-firmware.bin", 20000)},
+                 {"{bigdata}", files.pattern("big-data.bin", 16385)},
+                 {"{fulldata}", files.pattern("full-data.bin", 16384)},
                  {"{img}", files.pattern("disk.img", 1024)},
                  {"{none}", files.missing("missing.prg")},
                  {"{dir}", files.missing("folder")},
@@ -151,19 +154,36 @@ struct RunCase {
 };
 
 const std::string kPowered = "open hdr12 R hdr7 R hdr7 R";
+const std::string kSeeHelp = "; run Vexlo without arguments to see the help.\n";
 const std::string kTime = "Time to execute 1.25\n\n";
 
 std::vector<RunCase> runCases() {
     const std::string long2047(2047, 'a');
     const std::string long2048(2048, 'a');
     return {
-        // Parse errors: nothing printed, nothing opened.
-        {"valueMissingAtEnd", {"-prg"}, nullptr, -1, "", "", ""},
-        {"valueIsAnOption", {"-prg", "-dbg", "{dbg}"}, nullptr, -1, "", "", ""},
-        {"firstWordWithoutDash", {"prg", "{prg}"}, nullptr, -1, "", "", ""},
-        {"optionInCapitals", {"-PRG", "{prg}"}, nullptr, -1, "", "", ""},
-        {"unknownOption", {"-foo", "x"}, nullptr, -1, "", "", ""},
-        {"strayWordAtEnd", {"-prg", "{prg}", "extra"}, nullptr, -1, "", "", ""},
+        // Parse errors: nothing on standard output, nothing opened; one line
+        // on standard error names the word.
+        {"valueMissingAtEnd", {"-prg"}, nullptr, -1, "",
+         "Vexlo: option -prg needs a value" + kSeeHelp, ""},
+        {"valueIsAnOption", {"-prg", "-dbg", "{dbg}"}, nullptr, -1, "",
+         "Vexlo: option -prg needs a value, not \"-dbg\"" + kSeeHelp, ""},
+        {"firstWordWithoutDash", {"prg", "{prg}"}, nullptr, -1, "", "Vexlo: \"prg\" is not an option" + kSeeHelp,
+         ""},
+        {"optionInCapitals", {"-PRG", "{prg}"}, nullptr, -1, "", "Vexlo: unknown option \"-PRG\"" + kSeeHelp, ""},
+        {"unknownOption", {"-foo", "x"}, nullptr, -1, "", "Vexlo: unknown option \"-foo\"" + kSeeHelp, ""},
+        {"strayWordAtEnd", {"-prg", "{prg}", "extra"}, nullptr, -1, "", "Vexlo: \"extra\" is not an option" + kSeeHelp,
+         ""},
+        {"doubleDashOption", {"--uc", "{fw}"}, nullptr, -1, "", "Vexlo: unknown option \"--uc\"" + kSeeHelp, ""},
+        {"firmwareWithoutValue", {"-uc"}, nullptr, -1, "", "Vexlo: option -uc needs a value" + kSeeHelp, ""},
+        {"fileNameAlone", {"firmware.bin"}, nullptr, -1, "", "Vexlo: \"firmware.bin\" is not an option" + kSeeHelp,
+         ""},
+        {"emptyWordAsOption", {""}, nullptr, -1, "", "Vexlo: \"\" is not an option" + kSeeHelp, ""},
+
+        // Help and version end with 0 before anything is checked or opened.
+        {"version", {"--version"}, nullptr, 0, "Vexlo 0.51\n", "", ""},
+        {"versionAfterAnOption", {"-prg", "{none}", "--version"}, nullptr, 0, "Vexlo 0.51\n", "", ""},
+        {"firstProblemWins", {"-foo", "x", "--version"}, nullptr, -1, "", "Vexlo: unknown option \"-foo\"" + kSeeHelp,
+         ""},
 
         // Path checks: each missing file once, in a fixed order, then the end.
         {"twoMissingPaths", {"-uc", "{none}", "-prg", "{none}"}, nullptr, -1, "",
@@ -238,6 +258,20 @@ std::vector<RunCase> runCases() {
          kPowered + " hdr8 hdr7 R hdr3 w2 w24576 hdr7 R hdr9 w2 w101 close"},
         {"prepareLoadOutcomeIgnored", {"-prg", "{prg}"}, [](VexloTest& t) { t.failWrite = failHeader(8); }, 0,
          "Uploading prg-file {prg}.\n" + kTime, "", kPowered + " hdr8 hdr7 R hdr3 w2 w24576 hdr7 R close"},
+        // Inputs larger than the cartridge takes are cut, with a warning each.
+        {"oversizeFirmwareAndData", {"-uc", "{bigfw}", "-data", "{bigdata}"}, nullptr, 0,
+         "Uploading firmare {bigfw}.\nUploading data {bigdata}.\n" + kTime,
+         "Warning: {bigfw} is 20000 bytes long; only its first 16384 bytes are sent.\n"
+         "Warning: {bigdata} is 16385 bytes long; only its first 16384 bytes are sent.\n",
+         kPowered + " hdr2 w16384 hdr7 R hdr9 w2 w16385 hdr7 R close"},
+        {"fullWindowIsNoWarning", {"-data", "{fulldata}"}, nullptr, 0, "Uploading data {fulldata}.\n" + kTime, "",
+         kPowered + " hdr9 w2 w16385 hdr7 R close"},
+        {"longCommands", {"-prg", "{prg}", "-cmd", std::string(70, 'g')}, nullptr, 0,
+         "Uploading prg-file {prg}.\n" + kTime,
+         "Warning: the -cmd value is 70 characters long; only its first 60 are sent.\n",
+         kPowered + " hdr8 hdr7 R hdr3 w2 w24576 hdr7 R close"},
+        {"sixtyCommandCharsFit", {"-prg", "{prg}", "-cmd", std::string(60, 'g')}, nullptr, 0,
+         "Uploading prg-file {prg}.\n" + kTime, "", kPowered + " hdr8 hdr7 R hdr3 w2 w24576 hdr7 R close"},
         {"closeMissing", {"-data", "{data}"}, [](VexloTest& t) { t.link.FT_Close = nullptr; }, 0,
          "Uploading data {data}.\n" + kTime + "Error: FT_Close is not valid!\n", "", kPowered + " hdr9 w2 w101 hdr7 R"},
     };
@@ -253,15 +287,25 @@ TEST_P(VexloRun, AsTabled) {
     EXPECT_EQ(run(c.args, &serves), c.status);
     EXPECT_FALSE(serves);
     EXPECT_EQ(console.out(), substitute(c.out));
-    EXPECT_EQ(withoutLines(console.err()), c.err);
+    EXPECT_EQ(withoutLines(console.err()), substitute(c.err));
     EXPECT_EQ(trace(), c.trace);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, VexloRun, testing::ValuesIn(runCases()), caseName<RunCase>);
 
-TEST_F(VexloTest, NoArgumentsPrintsHelp) {
+struct HelpCase {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+};
+
+class VexloHelp : public VexloTest, public testing::WithParamInterface<HelpCase> {};
+
+// Without arguments the help ends the run with -1, as it always did; asked
+// for, it ends with 0.
+TEST_P(VexloHelp, PrintsTheHelpText) {
     ConsoleCapture console;
-    EXPECT_EQ(run({}), -1);
+    EXPECT_EQ(run(GetParam().args), GetParam().status);
     const std::string out = console.out();
     const std::string first = out.substr(0, out.find(")\n") + 2);
     const std::string intro = "\n\nVexlo help: (version 0.51 ";
@@ -280,6 +324,16 @@ TEST_F(VexloTest, NoArgumentsPrintsHelp) {
     EXPECT_EQ(console.err(), "");
     EXPECT_TRUE(fakeDriver().calls.empty());
 }
+
+const HelpCase kHelpCases[] = {
+    {"noArguments", {}, -1},
+    {"shortOption", {"-h"}, 0},
+    {"longOption", {"--help"}, 0},
+    {"afterAnOption", {"-uc", "{fw}", "--help"}, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Requests, VexloHelp, testing::ValuesIn(kHelpCases),
+                         [](const testing::TestParamInfo<HelpCase>& info) { return std::string(info.param.name); });
 
 // The debugger command string travels in the header block of every program upload.
 struct CommandCase {

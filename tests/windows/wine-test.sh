@@ -142,7 +142,7 @@ case "$scenario" in
     printf '\n' > "$VEXLO_WORK/return.txt"
     input="$VEXLO_WORK/return.txt"
     run VexloFPGAUpdate.exe
-    expect_status 0 "$status"
+    expect_status 1 "$status"
     expect_text stdout "Error: Can't Load Ftd2xx.dll
 Vexlo FPGA update version 1.0
 --------------------------------
@@ -158,6 +158,34 @@ Error: FT_OpenEx is not valid!
 " "$VEXLO_WORK/stdout.txt"
     expect_text stderr "Unable to option Vexlo cartridge.
 " "$VEXLO_WORK/stderr.txt"
+    ;;
+
+  command-lines)
+    # Help, version and a mistyped option, before anything is opened; the
+    # additions go to standard error, and Windows adds no note to the load
+    # error.
+    prepare no Vexlo VexloFPGAUpdate
+    run Vexlo.exe --version
+    expect_status 0 "$status"
+    expect_text stdout "Error: Can't Load Ftd2xx.dll
+Vexlo 0.51
+" "$VEXLO_WORK/stdout.txt"
+    expect_text stderr "" "$VEXLO_WORK/stderr.txt"
+    run Vexlo.exe --uc fw.bin
+    expect_status 255 "$status"
+    expect_text stdout "Error: Can't Load Ftd2xx.dll
+" "$VEXLO_WORK/stdout.txt"
+    expect_text stderr 'Vexlo: unknown option "--uc"; run Vexlo without arguments to see the help.
+' "$VEXLO_WORK/stderr.txt"
+    run VexloFPGAUpdate.exe --version
+    expect_status 0 "$status"
+    expect_text stdout "Error: Can't Load Ftd2xx.dll
+VexloFPGAUpdate 1.0
+" "$VEXLO_WORK/stdout.txt"
+    run VexloFPGAUpdate.exe -x
+    expect_status 2 "$status"
+    expect_text stderr 'VexloFPGAUpdate: unknown option "-x"; usage: VexloFPGAUpdate [-h | --help | --version | FILE.xsvf]
+' "$VEXLO_WORK/stderr.txt"
     ;;
 
   vexlo-upload)

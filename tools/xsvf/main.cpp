@@ -9,13 +9,14 @@
 
 namespace {
 
-void usage() {
+void usage(std::FILE* to = stderr) {
     std::fputs(
         "Usage:\n"
         "  xsvf list FILE.xsvf [OUT.txt]      print the file as text, one command per line\n"
         "  xsvf build IN.txt OUT.xsvf         assemble the text form back into XSVF\n"
-        "  xsvf zero-masks IN.xsvf OUT.xsvf   copy the file with every XTDOMASK set to 0\n",
-        stderr);
+        "  xsvf zero-masks IN.xsvf OUT.xsvf   copy the file with every XTDOMASK set to 0\n"
+        "  xsvf -h | --help                   this text\n",
+        to);
 }
 
 bool readFile(const char* path, std::vector<std::uint8_t>& bytes) {
@@ -106,6 +107,10 @@ int zeroMasks(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+        usage(stdout);
+        return 0;
+    }
     if (argc >= 2 && std::strcmp(argv[1], "list") == 0) {
         return list(argc, argv);
     }
