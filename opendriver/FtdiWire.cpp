@@ -4,6 +4,8 @@
 #include <libusb.h>
 #include <ftdi.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@ struct WireList {
 
 struct WirePort {
     ftdi_context* ctx = nullptr;
+    std::vector<unsigned char> raw;  // one IN transfer, modem status included
 };
 
 namespace {
@@ -157,7 +160,7 @@ int open(WireList* list, int device, int channel, WirePort** port) {
     // The port keeps the context (and its libusb session); the list makes
     // itself a new one should it be asked again.
     list->ctx = nullptr;
-    *port = new WirePort{ctx};
+    *port = new WirePort{ctx, {}};
     return wireOk;
 }
 
@@ -167,9 +170,33 @@ void close(WirePort* port) {
     delete port;
 }
 
+// One bulk IN transfer, done here: ftdi_read_data asks the device again
+// whenever a transfer brings fewer bytes than wanted, which costs an idle
+// latency period per read, and it drops what a timed-out transfer brought.
 int read(WirePort* port, std::uint8_t* buffer, int max) {
-    const int n = ftdi_read_data(port->ctx, buffer, max);
-    return n >= 0 ? n : control(port->ctx, n);
+    ftdi_context* ctx = port->ctx;
+    const int packet = static_cast<int>(ctx->max_packet_size);
+    if (packet <= 2 || max < packet) {
+        return wireIoError;
+    }
+    port->raw.resize(static_cast<std::size_t>(max));
+    int got = 0;
+    const int r = libusb_bulk_transfer(ctx->usb_dev, static_cast<unsigned char>(ctx->out_ep), port->raw.data(), max,
+                                       &got, static_cast<unsigned>(ctx->usb_read_timeout));
+    if (r != 0 && r != LIBUSB_ERROR_TIMEOUT) {
+        lastErrorText = libusb_error_name(r);
+        return fromLibusb(r);
+    }
+    // Every packet starts with the two modem-status bytes.
+    int n = 0;
+    for (int at = 0; at < got; at += packet) {
+        const int size = std::min(packet, got - at);
+        if (size > 2) {
+            std::memcpy(buffer + n, port->raw.data() + at + 2, static_cast<std::size_t>(size - 2));
+            n += size - 2;
+        }
+    }
+    return n;
 }
 
 // libftdi's write gives up the count of a transfer that a time-out cut.
