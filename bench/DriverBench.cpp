@@ -121,6 +121,27 @@ void BM_ReadReadyByte(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadReadyByte)->Arg(0)->Arg(1);
 
+// A command and its one-byte reply (cmdGetPower), as each TDO read and each
+// acknowledgement is: the reply is never waiting in the driver's buffer.
+void BM_CommandAndReply(benchmark::State& state) {
+    setUp();
+    Driver& d = pick(static_cast<int>(state.range(0)));
+    if (!d.ready) {
+        state.SkipWithError("driver not available");
+        return;
+    }
+    std::uint8_t request[3] = {0x53, 0x59, 12};
+    for (auto _ : state) {
+        DWORD written = 0, got = 0;
+        std::uint8_t b = 0;
+        d.link.FT_Write(d.link.deviceHandle, request, 3, &written);
+        d.link.FT_Read(d.link.deviceHandle, &b, 1, &got);
+        benchmark::DoNotOptimize(b);
+    }
+    state.SetLabel(d.name);
+}
+BENCHMARK(BM_CommandAndReply)->Arg(0)->Arg(1);
+
 // A whole corpus file through the real player and the driver; the pin
 // driver's waits end after one pass of clock records.
 void playFile(benchmark::State& state, int which, const std::vector<std::uint8_t>& bytes) {
