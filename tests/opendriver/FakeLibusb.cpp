@@ -17,6 +17,7 @@
 //   partialwrite=N  bulk OUT transfer N takes half of its bytes, then times out
 //   stallwrite=N    bulk OUT transfer N takes nothing and times out
 //   log=PATH        the control requests and bulk transfers, one per line
+//   totals          log bulk transfers only as totals, at the end
 // The emulated cartridge takes its own settings from VEXLO_EMULATOR.
 #include <libusb.h>
 
@@ -106,8 +107,10 @@ struct Bus {
     Scenario sc = scenario();
     std::vector<std::unique_ptr<libusb_device>> devices;
     std::FILE* log = nullptr;
+    bool totals = sc.flags.count("totals") != 0;
     long idleIns = 0;  // status-only IN transfers not yet logged
     long outs = 0;     // bulk OUT transfers so far
+    long dataIns = 0, allIdleIns = 0;
 
     EmulatorLog emulatorLog;
     std::unique_ptr<EmulatedCartridge> cart;
@@ -180,7 +183,7 @@ struct Bus {
         if (log == nullptr) {
             return;
         }
-        if (idleIns != 0) {
+        if (idleIns != 0 && !totals) {
             std::fprintf(log, "bulk-in idle x%ld\n", idleIns);
             idleIns = 0;
         }
@@ -211,6 +214,7 @@ struct Bus {
     }
 
     ~Bus() {
+        line("totals: %ld bulk-in with data, %ld bulk-in idle, %ld bulk-out", dataIns, allIdleIns, outs);
         line("end");
         if (cart) {
             cart->finishRun();
@@ -383,8 +387,12 @@ int bulkIn(libusb_device_handle* h, unsigned char* data, int length, int* transf
     *transferred = out;
     if (payload == 0) {
         ++b.idleIns;
+        ++b.allIdleIns;
     } else {
-        b.line("bulk-in %d", payload);
+        ++b.dataIns;
+        if (!b.totals) {
+            b.line("bulk-in %d", payload);
+        }
     }
     return 0;
 }
@@ -409,7 +417,9 @@ int bulkOut(libusb_device_handle* h, unsigned char* data, int length, int* trans
         b.cartridge().write(b.cartHandle, data, static_cast<DWORD>(offer), &written);
     }
     *transferred = static_cast<int>(written);
-    b.line("bulk-out %d accepted %d%s", length, *transferred, result != 0 ? " (time-out)" : "");
+    if (!b.totals) {
+        b.line("bulk-out %d accepted %d%s", length, *transferred, result != 0 ? " (time-out)" : "");
+    }
     return result;
 }
 

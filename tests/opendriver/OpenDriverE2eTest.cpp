@@ -282,12 +282,26 @@ TEST_P(Corpus, PlaysToCompletion) {
     auto xsvf = readBytes(source);
     zeroXsvfTdoMasks(xsvf);
     writeBytes(dir + "/top.xsvf", xsvf);
-    const auto r = runThrough(FPGA_PROGRAM, dir, {}, "", "", "\n", 240);
+    const auto r = runThrough(FPGA_PROGRAM, dir, {}, "totals", "", "\n", 240);
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find(COMPLETED), std::string::npos) << r.out.substr(r.out.size() > 400 ? r.out.size() - 400 : 0);
     EXPECT_EQ(r.out.find("ERROR"), std::string::npos);
     EXPECT_EQ(r.err, "");
+    // One OUT transfer per FT_Write and one IN transfer per TDO reply, none
+    // idle: the driver adds no round trip to the pin driver's.
+    const std::string summary = readFile(dir + "/out/summary.txt");
+    const auto writes = summary.find(" writes, ");
+    ASSERT_NE(writes, std::string::npos) << summary;
+    const auto numberBefore = [&](std::size_t end) {
+        std::size_t start = summary.rfind(' ', end - 1) + 1;
+        return summary.substr(start, end - start);
+    };
+    const std::string replies = summary.substr(writes + 9, summary.find(' ', writes + 9) - (writes + 9));
+    const std::string expected = "totals: " + replies + " bulk-in with data, 0 bulk-in idle, " +
+                                 numberBefore(writes) + " bulk-out";
+    const auto usb = lines(readFile(dir + "/usb.log"));
+    EXPECT_NE(std::find(usb.begin(), usb.end(), expected), usb.end()) << expected << "\n" << summary;
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, Corpus,
