@@ -78,6 +78,8 @@ ScriptedDevice dev(std::uint16_t pid, const char* description, int readResult = 
     return d;
 }
 
+void PrintTo(const MatchCase& c, std::ostream* os) { *os << c.name; }
+
 class Matching : public D2xxApi, public ::testing::WithParamInterface<MatchCase> {};
 
 TEST_P(Matching, OpensTheRightChannelOrSaysWhy) {
@@ -335,6 +337,8 @@ struct RoundCase {
     int packet;
     DWORD expected;
 };
+
+void PrintTo(const RoundCase& c, std::ostream* os) { *os << c.requested << " at " << c.packet; }
 
 class Rounding : public ::testing::TestWithParam<RoundCase> {};
 

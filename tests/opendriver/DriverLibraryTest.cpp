@@ -3,6 +3,7 @@
 // only the 18 entry points leave it, lists and opens by index, a second
 // open of an open device fails cleanly, and the transfers each call costs.
 #include <dlfcn.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,7 +17,8 @@
 
 namespace {
 
-const std::string WORK = std::string(WORK_DIR) + "/driver_library";
+// One folder per process: ctest runs each test in a process of its own, side by side.
+const std::string WORK = std::string(WORK_DIR) + "/driver_library_" + std::to_string(getpid());
 const std::string USB_LOG = WORK + "/usb.log";
 
 struct Driver {

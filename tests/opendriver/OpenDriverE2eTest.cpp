@@ -96,6 +96,8 @@ struct UploadCase {
     std::size_t opens;     // times the cartridge's interface was claimed
 };
 
+void PrintTo(const UploadCase& c, std::ostream* os) { *os << c.name; }
+
 class Uploads : public ::testing::TestWithParam<UploadCase> {};
 
 TEST_P(Uploads, EveryUploadArrivesByteForByte) {
@@ -185,6 +187,8 @@ struct FaultCase {
     const char* usb;
     const char* hint;  // part of the one line before the program's own, or "" for none
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
 class OpenFaults : public ::testing::TestWithParam<FaultCase> {};
 
