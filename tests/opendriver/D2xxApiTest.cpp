@@ -1,0 +1,421 @@
+// The D2XX layer over a scripted wire: which device a description opens and
+// what a user is told when it cannot, reads that wait for the whole count
+// until their time-out, status polls, writes that report what the device
+// took, transfer sizes in whole packets, handles and device lists.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "D2xxApi.h"
+#include "ScriptedWire.h"
+
+namespace {
+
+constexpr FT_STATUS FT_INVALID_PARAMETER = 6;
+
+std::string readAll(std::FILE* f) {
+    std::string text;
+    std::rewind(f);
+    char buf[256];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        text.append(buf, n);
+    }
+    return text;
+}
+
+class D2xxApi : public ::testing::Test {
+protected:
+    void SetUp() override {
+        script() = Script{};
+        hints_ = std::tmpfile();
+        ASSERT_NE(hints_, nullptr);
+    }
+    void TearDown() override {
+        if (handle != nullptr) {
+            d2xx::close(handle);
+        }
+        std::fclose(hints_);
+    }
+    D2xxContext ctx() const { return {&scriptedWire(), hints_}; }
+    FT_STATUS openVexlo() {
+        return d2xx::openEx(ctx(), const_cast<char*>("Vexlo"), FT_OPEN_BY_DESCRIPTION, &handle);
+    }
+    // Opens the one scripted device and sets D2XX's time-outs.
+    void openWithTimeouts(ULONG readMs, ULONG writeMs) {
+        if (script().devices.empty()) {
+            script().devices.push_back({});
+        }
+        ASSERT_EQ(openVexlo(), FT_OK);
+        ASSERT_EQ(d2xx::setTimeouts(handle, readMs, writeMs), FT_OK);
+    }
+    std::string hints() const { return readAll(hints_); }
+
+    FT_HANDLE handle = nullptr;
+    std::FILE* hints_ = nullptr;
+};
+
+// ---- Finding the device by its description ----
+
+struct MatchCase {
+    const char* name;
+    std::vector<ScriptedDevice> devices;
+    const char* wanted;
+    FT_STATUS status;
+    int device;          // opened, or -1
+    int channel;
+    const char* hint;    // a part of the one hint line, or "" for none
+};
+
+ScriptedDevice dev(std::uint16_t pid, const char* description, int readResult = wireOk, int openResult = wireOk) {
+    ScriptedDevice d;
+    d.productId = pid;
+    d.description = description;
+    d.readResult = readResult;
+    d.openResult = openResult;
+    return d;
+}
+
+void PrintTo(const MatchCase& c, std::ostream* os) { *os << c.name; }
+
+class Matching : public D2xxApi, public ::testing::WithParamInterface<MatchCase> {};
+
+TEST_P(Matching, OpensTheRightChannelOrSaysWhy) {
+    const MatchCase& c = GetParam();
+    script().devices = c.devices;
+    const FT_STATUS status = d2xx::openEx(ctx(), const_cast<char*>(c.wanted), FT_OPEN_BY_DESCRIPTION, &handle);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(script().opened, c.device);
+    if (c.device >= 0) {
+        EXPECT_EQ(script().openedChannel, c.channel);
+        EXPECT_NE(handle, nullptr);
+    } else {
+        EXPECT_EQ(handle, nullptr);
+    }
+    const std::string text = hints();
+    if (std::string(c.hint).empty()) {
+        EXPECT_EQ(text, "");
+    } else {
+        EXPECT_NE(text.find(c.hint), std::string::npos) << text;
+        EXPECT_EQ(text.find('\n'), text.size() - 1) << "one line: " << text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Matching,
+    ::testing::Values(
+        MatchCase{"OnlyDevice", {dev(0x6014, "Vexlo")}, "Vexlo", FT_OK, 0, 0, ""},
+        MatchCase{"NoDevice", {}, "Vexlo", FT_DEVICE_NOT_FOUND, -1, -1, ""},
+        MatchCase{"OtherDescriptionFirst", {dev(0x6001, "FT232R USB UART"), dev(0x6014, "Vexlo")}, "Vexlo",
+                  FT_OK, 1, 0, ""},
+        MatchCase{"NoProductString", {dev(0x6014, "")}, "Vexlo", FT_DEVICE_NOT_FOUND, -1, -1, ""},
+        MatchCase{"PrefixIsNoMatch", {dev(0x6014, "Vexlo2"), dev(0x6014, "Vexl")}, "Vexlo", FT_DEVICE_NOT_FOUND, -1,
+                  -1, ""},
+        MatchCase{"UnreadableDeviceFirst", {dev(0x6014, "", wireAccessDenied), dev(0x6014, "Vexlo")}, "Vexlo",
+                  FT_OK, 1, 0, ""},
+        MatchCase{"RefusingTwinFirst", {dev(0x6014, "Vexlo", wireOk, wireBusy), dev(0x6014, "Vexlo")}, "Vexlo",
+                  FT_OK, 1, 0, ""},
+        MatchCase{"PermissionDenied", {dev(0x6014, "", wireAccessDenied)}, "Vexlo", FT_DEVICE_NOT_OPENED, -1, -1,
+                  "tools/linux/99-vexlo-cartridge.rules"},
+        MatchCase{"HeldByAnotherDriver", {dev(0x6014, "Vexlo", wireOk, wireBusy)}, "Vexlo", FT_DEVICE_NOT_OPENED,
+                  -1, -1, "ftdi_sio"},
+        MatchCase{"OpenFailsOtherwise", {dev(0x6014, "Vexlo", wireOk, wireIoError)}, "Vexlo",
+                  FT_DEVICE_NOT_OPENED, -1, -1, "docs/LINUX.md"},
+        MatchCase{"DualChannelNamesA", {dev(0x6010, "Vexlo")}, "Vexlo A", FT_OK, 0, 0, ""},
+        MatchCase{"DualChannelNamesB", {dev(0x6010, "Vexlo")}, "Vexlo B", FT_OK, 0, 1, ""},
+        MatchCase{"DualChannelPlainNameIsNoMatch", {dev(0x6010, "Vexlo")}, "Vexlo", FT_DEVICE_NOT_FOUND, -1, -1,
+                  ""},
+        MatchCase{"QuadChannelD", {dev(0x6001, "Vexlo"), dev(0x6011, "Vexlo")}, "Vexlo D", FT_OK, 1, 3, ""},
+        MatchCase{"SingleChannelChipsTakeNoSuffix", {dev(0x6015, "Vexlo")}, "Vexlo", FT_OK, 0, 0, ""}),
+    [](const ::testing::TestParamInfo<MatchCase>& info) { return std::string(info.param.name); });
+
+TEST_F(D2xxApi, EnumerationFailureIsNotFoundWithAHint) {
+    script().listResult = wireIoError;
+    EXPECT_EQ(openVexlo(), FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_NE(hints().find("libftd2xx:"), std::string::npos);
+}
+
+TEST_F(D2xxApi, OpenBySerialAndByIndexCountChannels) {
+    script().devices = {dev(0x6010, "Dual"), dev(0x6014, "Vexlo")};
+    script().devices[0].serial = "FT01";
+    EXPECT_EQ(d2xx::openEx(ctx(), const_cast<char*>("FT01B"), FT_OPEN_BY_SERIAL_NUMBER, &handle), FT_OK);
+    EXPECT_EQ(script().openedChannel, 1);
+    ASSERT_EQ(d2xx::close(handle), FT_OK);
+    handle = nullptr;
+    EXPECT_EQ(d2xx::open(ctx(), 2, &handle), FT_OK);  // Dual A, Dual B, then Vexlo
+    EXPECT_EQ(script().opened, 1);
+    ASSERT_EQ(d2xx::close(handle), FT_OK);
+    handle = nullptr;
+    EXPECT_EQ(d2xx::open(ctx(), 3, &handle), FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(d2xx::openEx(ctx(), nullptr, FT_OPEN_BY_DESCRIPTION, &handle), FT_INVALID_PARAMETER);
+    EXPECT_NE(d2xx::openEx(ctx(), const_cast<char*>("Vexlo"), 4, &handle), FT_OK);
+}
+
+TEST_F(D2xxApi, ListsCountDescriptionsAndSerials) {
+    script().devices = {dev(0x6010, "Dual"), dev(0x6014, "Vexlo")};
+    script().devices[0].serial = "FT01";
+    DWORD count = 0;
+    ASSERT_EQ(d2xx::listDevices(ctx(), &count, nullptr, 0x80000000), FT_OK);
+    EXPECT_EQ(count, 3u);
+
+    char name[64] = {};
+    const DWORD byIndex = 0x40000000;
+    ASSERT_EQ(d2xx::listDevices(ctx(), reinterpret_cast<void*>(std::uintptr_t{1}), name,
+                                byIndex | FT_OPEN_BY_DESCRIPTION),
+              FT_OK);
+    EXPECT_STREQ(name, "Dual B");
+    ASSERT_EQ(d2xx::listDevices(ctx(), reinterpret_cast<void*>(std::uintptr_t{0}), name,
+                                byIndex | FT_OPEN_BY_SERIAL_NUMBER),
+              FT_OK);
+    EXPECT_STREQ(name, "FT01A");
+    EXPECT_EQ(d2xx::listDevices(ctx(), reinterpret_cast<void*>(std::uintptr_t{3}), name,
+                                byIndex | FT_OPEN_BY_DESCRIPTION),
+              FT_DEVICE_NOT_FOUND);
+
+    char a[64], b[64], c[64];
+    char* all[] = {a, b, c, nullptr};
+    count = 0;
+    ASSERT_EQ(d2xx::listDevices(ctx(), all, &count, 0x20000000 | FT_OPEN_BY_DESCRIPTION), FT_OK);
+    EXPECT_EQ(count, 3u);
+    EXPECT_STREQ(c, "Vexlo");
+}
+
+TEST_F(D2xxApi, LongDescriptionsAreCutToTheD2xxBuffer) {
+    script().devices = {dev(0x6014, "")};
+    script().devices[0].description = std::string(100, 'x');
+    char name[64];
+    // Index 0 travels as a null pointer.
+    ASSERT_EQ(d2xx::listDevices(ctx(), nullptr, name, 0x40000000 | FT_OPEN_BY_DESCRIPTION), FT_OK);
+    EXPECT_EQ(std::string(name), std::string(63, 'x'));
+    char* all[] = {name, nullptr};
+    DWORD count = 0;
+    ASSERT_EQ(d2xx::listDevices(ctx(), all, &count, 0x20000000 | FT_OPEN_BY_DESCRIPTION), FT_OK);
+    EXPECT_EQ(std::string(name), std::string(63, 'x'));
+}
+
+// ---- Reading ----
+
+TEST_F(D2xxApi, ReadWaitsForTheWholeCountAcrossTransfers) {
+    openWithTimeouts(9000, 9000);
+    script().in = {{1}, {}, {2, 3}};
+    std::uint8_t buf[3] = {};
+    DWORD got = 0;
+    ASSERT_EQ(d2xx::read(handle, buf, 3, &got), FT_OK);
+    EXPECT_EQ(got, 3u);
+    EXPECT_EQ(std::vector<std::uint8_t>(buf, buf + 3), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+TEST_F(D2xxApi, ReadTimeOutReturnsOkWithWhatArrivedAtTheDeadline) {
+    openWithTimeouts(100, 100);
+    script().in = {{7}};
+    const std::int64_t start = script().now;
+    std::uint8_t buf[4] = {};
+    DWORD got = 99;
+    ASSERT_EQ(d2xx::read(handle, buf, 4, &got), FT_OK);
+    EXPECT_EQ(got, 1u);
+    EXPECT_EQ(buf[0], 7);
+    EXPECT_GE(script().now - start, 100);
+    EXPECT_LT(script().now - start, 100 + script().latencyMs + 1);
+}
+
+TEST_F(D2xxApi, BytesBeyondTheCountStayForTheNextReadWithoutARoundTrip) {
+    openWithTimeouts(9000, 9000);
+    script().in = {{1, 2, 3, 4}};
+    std::uint8_t b = 0;
+    DWORD got = 0;
+    ASSERT_EQ(d2xx::read(handle, &b, 1, &got), FT_OK);
+    EXPECT_EQ(b, 1);
+    const int reads = script().reads;
+    DWORD rx = 0, tx = 9, events = 9;
+    ASSERT_EQ(d2xx::getStatus(handle, &rx, &tx, &events), FT_OK);
+    EXPECT_EQ(rx, 3u);
+    EXPECT_EQ(tx, 0u);
+    EXPECT_EQ(events, 0u);
+    std::uint8_t rest[3];
+    ASSERT_EQ(d2xx::read(handle, rest, 3, &got), FT_OK);
+    EXPECT_EQ(got, 3u);
+    EXPECT_EQ(rest[2], 4);
+    EXPECT_EQ(script().reads, reads) << "queued bytes need no transfer";
+}
+
+TEST_F(D2xxApi, IdleStatusPollIsOneTransferOfOneLatencyPeriod) {
+    openWithTimeouts(9000, 9000);
+    const std::int64_t start = script().now;
+    DWORD rx = 5;
+    ASSERT_EQ(d2xx::getQueueStatus(handle, &rx), FT_OK);
+    EXPECT_EQ(rx, 0u);
+    EXPECT_EQ(script().reads, 1);
+    EXPECT_EQ(script().now - start, script().latencyMs);
+    script().in = {{0x53, 0x59, 10}};
+    ASSERT_EQ(d2xx::getStatus(handle, &rx, nullptr, nullptr), FT_OK);
+    EXPECT_EQ(rx, 3u);
+}
+
+TEST_F(D2xxApi, ReadErrorsAreStatusesWithTheCountSoFar) {
+    openWithTimeouts(9000, 9000);
+    script().in = {{5}};
+    script().readError = wireNoDevice;
+    std::uint8_t buf[2];
+    DWORD got = 0;
+    EXPECT_EQ(d2xx::read(handle, buf, 2, &got), FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(got, 1u);
+    script().readError = wireIoError;
+    DWORD rx = 0;
+    EXPECT_EQ(d2xx::getStatus(handle, &rx, nullptr, nullptr), FT_IO_ERROR);
+    EXPECT_EQ(rx, 0u);
+}
+
+TEST_F(D2xxApi, PurgeOfTheReceiveSideDropsBufferedBytes) {
+    openWithTimeouts(50, 50);
+    script().in = {{1, 2, 3}};
+    std::uint8_t b;
+    DWORD got;
+    ASSERT_EQ(d2xx::read(handle, &b, 1, &got), FT_OK);
+    ASSERT_EQ(d2xx::purge(handle, FT_PURGE_RX), FT_OK);
+    EXPECT_EQ(script().calls.back(), "purge rx");
+    ASSERT_EQ(d2xx::read(handle, &b, 1, &got), FT_OK);
+    EXPECT_EQ(got, 0u);
+    ASSERT_EQ(d2xx::purge(handle, FT_PURGE_RX | FT_PURGE_TX), FT_OK);
+    EXPECT_EQ(script().calls.back(), "purge rx tx");
+}
+
+// ---- Writing ----
+
+TEST_F(D2xxApi, WriteCutByATimeOutReportsWhatTheDeviceTook) {
+    openWithTimeouts(9000, 9000);
+    script().writes = {{5, wireTimeout}};
+    std::uint8_t data[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    DWORD written = 99;
+    EXPECT_EQ(d2xx::write(handle, data, 10, &written), FT_OK);
+    EXPECT_EQ(written, 5u);
+    EXPECT_EQ(script().writeTimeouts.at(0), 9000u);
+    script().writes = {{0, wireTimeout}};
+    EXPECT_EQ(d2xx::write(handle, data, 10, &written), FT_OK);
+    EXPECT_EQ(written, 0u) << "a stall reports no bytes";
+}
+
+TEST_F(D2xxApi, WriteSplitsIntoOutTransfersAndCountsAcrossThem) {
+    openWithTimeouts(9000, 9000);
+    ASSERT_EQ(d2xx::setUSBParameters(handle, 4096, 512), FT_OK);
+    std::vector<std::uint8_t> data(1300);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    DWORD written = 0;
+    ASSERT_EQ(d2xx::write(handle, data.data(), 1300, &written), FT_OK);
+    EXPECT_EQ(written, 1300u);
+    EXPECT_EQ(script().writeSizes, (std::vector<int>{512, 512, 276}));
+    EXPECT_EQ(script().written, data);
+
+    script().writeSizes.clear();
+    script().writes = {{512, wireOk}, {100, wireIoError}};
+    EXPECT_EQ(d2xx::write(handle, data.data(), 1300, &written), FT_IO_ERROR);
+    EXPECT_EQ(written, 612u);
+}
+
+TEST_F(D2xxApi, LaterTransfersOfOneWriteShareItsTimeOut) {
+    openWithTimeouts(9000, 1000);
+    ASSERT_EQ(d2xx::setUSBParameters(handle, 512, 512), FT_OK);
+    std::vector<std::uint8_t> data(1024);
+    script().writes = {{512, wireOk}};
+    script().now += 0;
+    DWORD written = 0;
+    // The scripted device takes no time on the first transfer; the second
+    // gets what is left of the write's time-out.
+    ASSERT_EQ(d2xx::write(handle, data.data(), 1024, &written), FT_OK);
+    ASSERT_EQ(script().writeTimeouts.size(), 2u);
+    EXPECT_EQ(script().writeTimeouts[1], 1000u);
+}
+
+// ---- Settings ----
+
+struct RoundCase {
+    ULONG requested;
+    int packet;
+    DWORD expected;
+};
+
+void PrintTo(const RoundCase& c, std::ostream* os) { *os << c.requested << " at " << c.packet; }
+
+class Rounding : public ::testing::TestWithParam<RoundCase> {};
+
+TEST_P(Rounding, ToWholePacketsWithinD2xxBounds) {
+    EXPECT_EQ(d2xx::roundTransferSize(GetParam().requested, GetParam().packet), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, Rounding,
+                         ::testing::Values(RoundCase{4096, 512, 4096}, RoundCase{65536, 512, 65536},
+                                           RoundCase{6400, 512, 6656}, RoundCase{6400, 64, 6400},
+                                           RoundCase{1, 512, 512}, RoundCase{0, 64, 64},
+                                           RoundCase{513, 512, 1024}, RoundCase{70000, 512, 65536},
+                                           RoundCase{65535, 64, 65536}),
+                         [](const ::testing::TestParamInfo<RoundCase>& info) {
+                             return std::to_string(info.param.requested) + "_packet" +
+                                    std::to_string(info.param.packet);
+                         });
+
+TEST_F(D2xxApi, UsbParametersReachTheWireInWholePackets) {
+    script().devices = {dev(0x6014, "Vexlo")};
+    script().devices[0].packetSize = 64;
+    ASSERT_EQ(openVexlo(), FT_OK);
+    ASSERT_EQ(d2xx::setUSBParameters(handle, 100, 65536), FT_OK);
+    EXPECT_EQ(script().inSize, 128u);
+    EXPECT_EQ(script().outSize, 65536u);
+}
+
+TEST_F(D2xxApi, SettingsMapToTheWireAndBadValuesAreRefused) {
+    openWithTimeouts(9000, 9000);
+    script().calls.clear();
+    EXPECT_EQ(d2xx::resetDevice(handle), FT_OK);
+    EXPECT_EQ(d2xx::setLatencyTimer(handle, 2), FT_OK);
+    EXPECT_EQ(d2xx::setBitMode(handle, 0xff, FT_BITMODE_SYNC_FIFO), FT_OK);
+    EXPECT_EQ(d2xx::setFlowControl(handle, 0x0100, 0x11, 0x13), FT_OK);
+    EXPECT_EQ(d2xx::setBaudRate(handle, 115200), FT_OK);
+    EXPECT_EQ(d2xx::setDataCharacteristics(handle, 8, 0, 0), FT_OK);
+    EXPECT_EQ(script().calls, (std::vector<std::string>{"reset", "latency 2", "bitmode 255 64", "flow 256",
+                                                         "baud 115200", "line 8 0 0"}));
+    EXPECT_EQ(d2xx::setLatencyTimer(handle, 0), FT_INVALID_PARAMETER);
+    EXPECT_EQ(d2xx::setFlowControl(handle, 0x0300, 0, 0), FT_INVALID_PARAMETER);
+    EXPECT_EQ(d2xx::setDataCharacteristics(handle, 9, 0, 0), FT_INVALID_PARAMETER);
+    EXPECT_NE(d2xx::setBaudRate(handle, 0), FT_OK);
+    EXPECT_EQ(script().calls.size(), 6u) << "refused values reach no device";
+}
+
+// ---- Handles ----
+
+TEST_F(D2xxApi, UnknownAndClosedHandlesAreRefused) {
+    openWithTimeouts(9000, 9000);
+    FT_HANDLE stale = handle;
+    ASSERT_EQ(d2xx::close(handle), FT_OK);
+    handle = nullptr;
+    EXPECT_EQ(script().closed, 1);
+    std::uint8_t b;
+    DWORD n = 7;
+    int local = 0;
+    for (FT_HANDLE h : {stale, static_cast<FT_HANDLE>(nullptr), static_cast<FT_HANDLE>(&local)}) {
+        EXPECT_EQ(d2xx::close(h), FT_INVALID_HANDLE);
+        EXPECT_EQ(d2xx::read(h, &b, 1, &n), FT_INVALID_HANDLE);
+        EXPECT_EQ(n, 0u);
+        EXPECT_EQ(d2xx::write(h, &b, 1, &n), FT_INVALID_HANDLE);
+        EXPECT_EQ(d2xx::getStatus(h, &n, &n, &n), FT_INVALID_HANDLE);
+        EXPECT_EQ(d2xx::setBitMode(h, 0xff, 0x40), FT_INVALID_HANDLE);
+    }
+    EXPECT_EQ(script().closed, 1);
+}
+
+TEST_F(D2xxApi, MissingOutputPointersAreInvalidParameters) {
+    openWithTimeouts(9000, 9000);
+    std::uint8_t b = 0;
+    EXPECT_EQ(d2xx::read(handle, &b, 1, nullptr), FT_INVALID_PARAMETER);
+    EXPECT_EQ(d2xx::write(handle, &b, 1, nullptr), FT_INVALID_PARAMETER);
+    DWORD n;
+    EXPECT_EQ(d2xx::read(handle, nullptr, 1, &n), FT_INVALID_PARAMETER);
+    EXPECT_EQ(d2xx::getQueueStatus(handle, nullptr), FT_INVALID_PARAMETER);
+    EXPECT_EQ(d2xx::openEx(ctx(), const_cast<char*>("Vexlo"), FT_OPEN_BY_DESCRIPTION, nullptr),
+              FT_INVALID_PARAMETER);
+}
+
+}  // namespace

@@ -1,0 +1,324 @@
+// The unchanged programs through the whole stack: our libftd2xx.so, the
+// system's libftdi1, the fake libusb and the emulated cartridge behind it.
+// Uploads byte for byte, a drive image read back by the emulated Atari, the
+// corpus XSVF files, the open sequence as libftdi puts it on the wire, and
+// the faults of the USB side: missing, unreadable, refusing and busy
+// devices, read time-outs, writes cut short, full-speed packets.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "AtariDisk.h"
+#include "AtariImageFiles.h"
+#include "ProgramRun.h"
+#include "XsvfText.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string LIBRARY_PATH = std::string(OPENDRIVER_DIR) + ":" + FAKEUSB_DIR;
+const std::string COMPLETED = "Completed FPGA update.            \n";
+
+std::string dirFor() {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    return makeWorkDir("opendriver_" + name);
+}
+
+// One run of a program through the stack; the fake's log is dir/usb.log.
+ProgramResult runThrough(const std::string& program, const std::string& dir, const std::vector<std::string>& args,
+                         const std::string& usb, const std::string& emulator = "", const std::string& input = "",
+                         int timeout = 60) {
+    ProgramRun run;
+    run.program = program;
+    run.args = args;
+    run.workDir = dir;
+    run.libraryDir = LIBRARY_PATH;
+    run.emulatorConfig = "out=" + dir + "/out;" + emulator;
+    run.input = input;
+    run.timeoutSeconds = timeout;
+    const std::string scenario = "log=" + dir + "/usb.log;" + usb;
+    setenv("VEXLO_FAKE_USB", scenario.c_str(), 1);
+    ProgramResult r = runProgram(run);
+    unsetenv("VEXLO_FAKE_USB");
+    return r;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) {
+        out.push_back(l);
+    }
+    return out;
+}
+
+std::size_t countStarting(const std::vector<std::string>& log, const std::string& prefix) {
+    return static_cast<std::size_t>(
+        std::count_if(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+}
+
+// ------------------------------------------------------------------ uploads
+
+struct Samples {
+    std::vector<std::uint8_t> firmware = sampleBytes(20000, 1);
+    std::vector<std::uint8_t> debugger = sampleBytes(3000, 2);
+    std::vector<std::uint8_t> program = sampleBytes(70000, 3);
+    std::vector<std::uint8_t> data = sampleBytes(100, 4);
+
+    void writeTo(const std::string& dir) const {
+        writeBytes(dir + "/fw.bin", firmware);
+        writeBytes(dir + "/dbg.prg", debugger);
+        writeBytes(dir + "/prog.prg", program);
+        writeBytes(dir + "/data.bin", data);
+    }
+};
+
+// After the block count of cmdUploadPrg: the 64-byte header with the
+// command string, the file padded to whole blocks, 8128 zero bytes.
+std::vector<std::uint8_t> programStream(const std::vector<std::uint8_t>& file, const std::string& commands) {
+    const std::size_t area = (file.size() / 8192 + 1) * 8192;
+    std::vector<std::uint8_t> stream(64 + area + 8128, 0);
+    std::copy(commands.begin(), commands.end(), stream.begin());
+    std::copy(file.begin(), file.end(), stream.begin() + 64);
+    return stream;
+}
+
+struct UploadCase {
+    const char* name;
+    const char* usb;       // the fake's scenario
+    const char* emulator;  // the emulated cartridge's settings
+    const char* usbLogHas; // a line the fake must have logged, or ""
+    std::size_t opens;     // times the cartridge's interface was claimed
+};
+
+void PrintTo(const UploadCase& c, std::ostream* os) { *os << c.name; }
+
+class Uploads : public ::testing::TestWithParam<UploadCase> {};
+
+TEST_P(Uploads, EveryUploadArrivesByteForByte) {
+    const UploadCase& c = GetParam();
+    const std::string dir = dirFor();
+    const Samples samples;
+    samples.writeTo(dir);
+    const auto r = runThrough(VEXLO_PROGRAM, dir,
+                              {"-uc", "fw.bin", "-dbg", "dbg.prg", "-prg", "prog.prg", "-cmd", "g", "-data", "data.bin"},
+                              c.usb, c.emulator);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(maskTimes(r.out),
+              "Uploading firmare fw.bin.\nUploading prg-file dbg.prg.\nUploading prg-file prog.prg.\n"
+              "Uploading data data.bin.\nTime to execute T\n\n");
+    EXPECT_EQ(r.err, "");
+    const std::vector<std::uint8_t> firmware(samples.firmware.begin(), samples.firmware.begin() + 16384);
+    EXPECT_EQ(readBytes(dir + "/out/firmware.bin"), firmware);
+    EXPECT_EQ(readBytes(dir + "/out/prg-1.bin"), programStream(samples.debugger, "le:g"));
+    EXPECT_EQ(readBytes(dir + "/out/prg-2.bin"), programStream(samples.program, "le:g"));
+    EXPECT_EQ(readBytes(dir + "/out/data.bin"), samples.data);
+    if (std::string(c.usbLogHas).size() != 0) {
+        const auto log = lines(readFile(dir + "/usb.log"));
+        EXPECT_NE(std::find(log.begin(), log.end(), c.usbLogHas), log.end()) << readFile(dir + "/usb.log");
+    }
+    const auto log = lines(readFile(dir + "/usb.log"));
+    EXPECT_EQ(static_cast<std::size_t>(std::count(log.begin(), log.end(), "claim")), c.opens);
+}
+
+// Bulk OUT transfer 15 is the first 64 KB piece of the program's stream
+// (81920 bytes, written in transfers of 65536 and 16384): before it come the
+// power check and two polls, the firmware (header, body, poll), the prepare
+// command and its poll, the debugger (header, count, stream, poll) and the
+// program's header and count.
+INSTANTIATE_TEST_SUITE_P(
+    Stack, Uploads,
+    ::testing::Values(UploadCase{"WillingCartridge", "", "", "", 1},
+                      UploadCase{"FullSpeedPackets", "fullspeed", "", "", 1},
+                      UploadCase{"AnotherFtdiDeviceFirst", "otherfirst", "", "", 1},
+                      UploadCase{"RefusingDeviceFirst", "refusingfirst", "", "", 1},
+                      UploadCase{"ProgramWriteTakenInPart", "partialwrite=15", "",
+                                 "bulk-out 65536 accepted 32768 (time-out)", 1},
+                      UploadCase{"ProgramWriteStallsAndTheDeviceIsReopened", "stallwrite=15", "",
+                                 "bulk-out 65536 accepted 0 (time-out)", 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ------------------------------------------------------------------ open sequence
+
+TEST(OpenDriverE2e, ControlRequestsOfTheOpenAreTheLinksOpenSequence) {
+    const std::string dir = dirFor();
+    writeBytes(dir + "/fw.bin", sampleBytes(16384, 9));
+    const auto r = runThrough(VEXLO_PROGRAM, dir, {"-uc", "fw.bin"}, "");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> control;
+    for (const std::string& l : lines(readFile(dir + "/usb.log"))) {
+        if (l.rfind("control ", 0) == 0 || l == "claim" || l == "release") {
+            control.push_back(l);
+        }
+    }
+    const std::vector<std::string> expected = {
+        "claim",
+        // libftdi's own, when it opens the device
+        "control reset",
+        "control baudrate 0x04e2 0x0201",
+        // the link: reset, time-outs (no request), purge of the receive side,
+        // USB parameters (no request), latency 2, bit mode reset, sync FIFO
+        "control reset",
+        "control tciflush",
+        "control latency 2",
+        "control bitmode 0xff 0x00",
+        "control bitmode 0xff 0x40",
+        "release",
+    };
+    EXPECT_EQ(control, expected);
+    // The cartridge saw them as the driver calls the link makes.
+    const std::string log = readFile(dir + "/out/emulator.log");
+    const auto at = [&](const char* s) { return log.find(s); };
+    ASSERT_NE(at("FT_ResetDevice"), std::string::npos) << log;
+    EXPECT_LT(at("FT_ResetDevice"), at("FT_SetLatencyTimer"));
+    EXPECT_NE(at("FT_SetBitMode(mask 0xff, mode 0x40) -> FT_OK, synchronous FIFO"), std::string::npos) << log;
+}
+
+// ------------------------------------------------------------------ faults
+
+struct FaultCase {
+    const char* name;
+    const char* usb;
+    const char* hint;  // part of the one line before the program's own, or "" for none
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
+class OpenFaults : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(OpenFaults, TheOpenFailsAsTheProgramReportsIt) {
+    const FaultCase& c = GetParam();
+    const std::string dir = dirFor();
+    writeBytes(dir + "/fw.bin", sampleBytes(16384, 9));
+    const auto r = runThrough(VEXLO_PROGRAM, dir, {"-uc", "fw.bin"}, c.usb);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "");
+    const auto errLines = lines(r.err);
+    ASSERT_FALSE(errLines.empty());
+    EXPECT_NE(errLines.back().find("Failed to open Vexlo cartridge."), std::string::npos) << r.err;
+    if (std::string(c.hint).empty()) {
+        EXPECT_EQ(errLines.size(), 1u) << r.err;
+    } else {
+        ASSERT_EQ(errLines.size(), 2u) << r.err;
+        EXPECT_EQ(errLines[0].rfind("libftd2xx: ", 0), 0u) << r.err;
+        EXPECT_NE(errLines[0].find(c.hint), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fileExists(dir + "/out/firmware.bin"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stack, OpenFaults,
+    ::testing::Values(FaultCase{"NoDevice", "none", ""}, FaultCase{"NoProductString", "noproduct", ""},
+                      FaultCase{"PermissionDenied", "denied", "tools/linux/99-vexlo-cartridge.rules"},
+                      FaultCase{"HeldByTheKernelDriver", "busy", "ftdi_sio"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(OpenDriverE2e, UpdaterReportsAMissingCartridgeWithItsOwnLine) {
+    const std::string dir = dirFor();
+    const auto r = runThrough(FPGA_PROGRAM, dir, {}, "none", "", "\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Unable to option Vexlo cartridge.\n");
+}
+
+// The first cmdPollReady goes unanswered: the read waits out the link's
+// 9000 ms and returns with nothing, and the link asks again.
+TEST(OpenDriverE2e, ReadTimeOutEndsTheReadAndTheLinkAsksAgain) {
+    const std::string dir = dirFor();
+    writeBytes(dir + "/data.bin", sampleBytes(100, 4));
+    const auto r = runThrough(VEXLO_PROGRAM, dir, {"-data", "data.bin"}, "", "ready_after=1", "", 60);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readBytes(dir + "/out/data.bin"), sampleBytes(100, 4));
+    const std::string log = readFile(dir + "/out/emulator.log");
+    EXPECT_NE(log.find("cmdPollReady"), std::string::npos);
+    const auto usb = lines(readFile(dir + "/usb.log"));
+    EXPECT_GE(countStarting(usb, "bulk-in idle x"), 1u);
+}
+
+// ------------------------------------------------------------------ drive image
+
+TEST(OpenDriverE2e, TheAtariReadsEveryFileBackThroughTheServer) {
+    using namespace atari_test;
+    if (!haveImageTools()) {
+        GTEST_SKIP() << "mkfs.fat or mcopy missing";
+    }
+    const fs::path dir = dirFor();
+    const FileTree files = sampleTree();
+    writeTree(files, dir / "src");
+    ASSERT_TRUE(makeImage(MAKE_ATARI_IMAGE, "--size-mb 8 --sector-size 512", dir / "disk.img", dir / "src"));
+    const auto r = runThrough(VEXLO_PROGRAM, dir.string(), {"-drvimg", "disk.img"}, "", "atari=list;readall", "", 120);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const fs::path got = dir / "out" / "atari";
+    for (const auto& [name, content] : files) {
+        ASSERT_TRUE(fs::is_regular_file(got / name)) << name;
+        EXPECT_TRUE(readWhole(got / name) == content) << name << " differs";
+    }
+    // One sector request costs the link one IN transfer (the request) and
+    // one OUT transfer (the reply): the driver adds no round trip.
+    const auto out = lines(r.out);
+    const std::size_t requests = countStarting(out, "read sector ");
+    ASSERT_GT(requests, 10u);
+    const auto usb = lines(readFile(dir / "usb.log"));
+    const std::size_t before = 3;  // cmdGetPower and two cmdPollReady, each one OUT and one IN
+    EXPECT_EQ(countStarting(usb, "bulk-in ") - countStarting(usb, "bulk-in idle"), requests + before);
+    EXPECT_EQ(countStarting(usb, "bulk-out "), requests + before);
+}
+
+// ------------------------------------------------------------------ XSVF corpus
+
+class Corpus : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Corpus, PlaysToCompletion) {
+    const std::string source = std::string(CORPUS_DIR) + "/" + GetParam();
+    if (!fileExists(source)) {
+        GTEST_SKIP() << "corpus file not present: " << source;
+    }
+    const std::string dir = dirFor();
+    auto xsvf = readBytes(source);
+    zeroXsvfTdoMasks(xsvf);
+    writeBytes(dir + "/top.xsvf", xsvf);
+    const auto r = runThrough(FPGA_PROGRAM, dir, {}, "totals", "", "\n", 240);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find(COMPLETED), std::string::npos) << r.out.substr(r.out.size() > 400 ? r.out.size() - 400 : 0);
+    EXPECT_EQ(r.out.find("ERROR"), std::string::npos);
+    EXPECT_EQ(r.err, "");
+    // One OUT transfer per FT_Write and one IN transfer per TDO reply, none
+    // idle: the driver adds no round trip to the pin driver's.
+    const std::string summary = readFile(dir + "/out/summary.txt");
+    const auto writes = summary.find(" writes, ");
+    ASSERT_NE(writes, std::string::npos) << summary;
+    const auto numberBefore = [&](std::size_t end) {
+        std::size_t start = summary.rfind(' ', end - 1) + 1;
+        return summary.substr(start, end - start);
+    };
+    const std::string replies = summary.substr(writes + 9, summary.find(' ', writes + 9) - (writes + 9));
+    const std::string expected = "totals: " + replies + " bulk-in with data, 0 bulk-in idle, " +
+                                 numberBefore(writes) + " bulk-out";
+    const auto usb = lines(readFile(dir + "/usb.log"));
+    EXPECT_NE(std::find(usb.begin(), usb.end(), expected), usb.end()) << expected << "\n" << summary;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Corpus,
+                         ::testing::Values("hackrf_xc2c64a_default.xsvf", "hackrf_xc2c64a_default_svf2xsvf.xsvf",
+                                           "numato_xc9572xl_counter_svf2xsvf.xsvf"),
+                         [](const auto& info) {
+                             std::string n = info.param;
+                             for (char& c : n) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) {
+                                     c = '_';
+                                 }
+                             }
+                             return n;
+                         });
+
+}  // namespace
