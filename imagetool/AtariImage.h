@@ -105,17 +105,19 @@ struct Entry {
     bool folder() const { return (attributes & 0x10) != 0; }
 };
 
-// Cluster chains and folder walks are bounded by the number of clusters,
-// and a folder cluster seen twice is a cycle: hostile images end in errors.
+// One walk over a disk. On a sound disk no cluster belongs to two chains,
+// so a cluster met twice is a loop, a folder cycle or a cross-link: an
+// error. That also bounds the whole walk by the number of clusters, so
+// hostile images end in errors, never in endless work.
 struct Walker {
     explicit Walker(const Volume& v) : volume(v) {}
     const Volume& volume;
-    std::vector<bool> folderClusters;  // clusters already read as a folder
+    std::vector<bool> used;  // clusters already met in this walk
 
-    bool chain(std::uint32_t first, std::vector<std::uint32_t>& clusters, std::string& error) const;
+    bool chain(std::uint32_t first, std::vector<std::uint32_t>& clusters, std::string& error);
     // Folder cluster 0 is the root folder.
     bool listFolder(std::uint32_t cluster, std::vector<Entry>& entries, std::string& error);
-    bool readFile(const Entry& file, Bytes& content, std::string& error) const;
+    bool readFile(const Entry& file, Bytes& content, std::string& error);
     // "/DIR/FILE.TXT", case-insensitive, '/' or '\\'; "" or "/" is the root
     // (returned as a folder entry with cluster 0).
     bool find(const std::string& path, Entry& found, std::string& error);

@@ -223,8 +223,9 @@ bool readSectors(const Volume& v, std::uint32_t first, std::uint32_t count, Byte
     return true;
 }
 
-bool Walker::chain(std::uint32_t first, std::vector<std::uint32_t>& clusters, std::string& error) const {
+bool Walker::chain(std::uint32_t first, std::vector<std::uint32_t>& clusters, std::string& error) {
     clusters.clear();
+    used.resize(volume.clusterCount + 2, false);
     const std::uint32_t endMark = volume.fatBits == 16 ? 0xFFF8 : 0xFF8;
     const std::uint32_t badMark = volume.fatBits == 16 ? 0xFFF7 : 0xFF7;
     std::uint32_t cluster = first;
@@ -234,11 +235,12 @@ bool Walker::chain(std::uint32_t first, std::vector<std::uint32_t>& clusters, st
                            volume.clusterCount + 1);
             return false;
         }
-        // Longer than the disk has clusters can only be a loop.
-        if (clusters.size() >= volume.clusterCount) {
-            error = format("cluster chain from %u loops", first);
+        if (used[cluster]) {
+            error = format("cluster chain from %u: cluster %u is met twice (a loop, a folder cycle or a cross-link)",
+                           first, cluster);
             return false;
         }
+        used[cluster] = true;
         clusters.push_back(cluster);
         const std::uint32_t next = fatEntry(volume, cluster);
         if (next >= endMark) {
@@ -270,15 +272,8 @@ bool Walker::listFolder(std::uint32_t cluster, std::vector<Entry>& entries, std:
         if (!chain(cluster, clusters, error)) {
             return false;
         }
-        folderClusters.resize(volume.clusterCount + 2, false);
         Bytes part;
         for (std::uint32_t c : clusters) {
-            if (folderClusters[c]) {
-                error = format("folder at cluster %u: cluster %u belongs to another folder (a folder cycle)",
-                               cluster, c);
-                return false;
-            }
-            folderClusters[c] = true;
             if (!readSectors(volume, volume.dataStart + (c - 2) * volume.sectorsPerCluster,
                              volume.sectorsPerCluster, part, error)) {
                 return false;
@@ -314,7 +309,7 @@ bool Walker::listFolder(std::uint32_t cluster, std::vector<Entry>& entries, std:
     return true;
 }
 
-bool Walker::readFile(const Entry& file, Bytes& content, std::string& error) const {
+bool Walker::readFile(const Entry& file, Bytes& content, std::string& error) {
     content.clear();
     if (file.size == 0) {
         return true;
