@@ -124,6 +124,11 @@ bool openVolume(const Window& window, std::uint64_t partitionOffset, Volume& v, 
         error = "the partition's boot sector lies outside the window";
         return false;
     }
+    if (partitionOffset + 512 > window.size) {
+        error = format("the image file ends before the partition's boot sector (file offset %llu)",
+                       static_cast<unsigned long long>(fileOffsetOfBuffer(partitionOffset)));
+        return false;
+    }
     std::uint8_t b[512];
     copyWindow(window, partitionOffset, sizeof b, b);
     v.bytesPerSector = le16(b + 11);
@@ -216,6 +221,12 @@ bool readSectors(const Volume& v, std::uint32_t first, std::uint32_t count, Byte
     const std::uint64_t length = std::uint64_t(count) * v.bytesPerSector;
     if (start + length > DriveImage::IMAGE_BYTES) {
         error = format("sectors %u-%u lie past the end of the window", first, first + count - 1);
+        return false;
+    }
+    // The server would hand out zeros here; a sound image is never that short.
+    if (start + length > v.window.size) {
+        error = format("the image file ends inside sectors %u-%u (at file offset %llu)", first, first + count - 1,
+                       static_cast<unsigned long long>(fileOffsetOfBuffer(v.window.size)));
         return false;
     }
     out.resize(std::size_t(length));
