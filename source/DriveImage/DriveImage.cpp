@@ -68,7 +68,19 @@ int DriveImage::Load(const char* path) {
         std::memset(pImage + HEAD_BYTES, 0, IMAGE_BYTES - HEAD_BYTES);
     }
     std::fclose(pFile);
+    return checkLoaded(path);
+}
 
+int DriveImage::LoadWindow(std::unique_ptr<std::uint8_t[]> window, const char* name) {
+    release();
+    if (!REPORT_UNLESS(window)) {
+        return -5;
+    }
+    pImage = window.release();
+    return checkLoaded(name);
+}
+
+int DriveImage::checkLoaded(const char* path) {
     std::uint16_t sum = 0;
     for (std::uint32_t i = 0; i < ROOT_SECTOR_BYTES; i += 2) {
         sum = std::uint16_t(sum + (pImage[i] << 8 | pImage[i + 1]));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 class DriveImage {
 public:
@@ -18,6 +19,10 @@ public:
 
     // 1 when loaded, -5 on any failure (pImage is then null).
     int Load(const char* path);
+    // Takes over a buffer of IMAGE_BYTES already laid out as Load lays out a
+    // file's window, and checks it the same way; `name` stands for the path
+    // in messages.
+    int LoadWindow(std::unique_ptr<std::uint8_t[]> window, const char* name);
     void ReadBootSector();
     // Copies `count` logical sectors from `first` on; false when nothing was
     // copied (no image, or the sectors reach past the end of the buffer).
@@ -41,4 +46,6 @@ public:
 
 private:
     void release();
+    // The root sector and boot sector checks of a filled buffer.
+    int checkLoaded(const char* path);
 };

@@ -6,8 +6,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <utility>
 
+#include "AtariImage.h"
 #include "CartridgeCommands.h"
 #include "Console.h"
 #include "Uploader.h"
@@ -173,7 +176,18 @@ int runVexlo(CartridgeLink& link, int argc, char** argv) {
         LOCATED_ERROR("-data path not found.");
         parseError = true;
     }
-    if (!options.drvimg.empty() && !canOpen(options.drvimg)) {
+    // A folder is served as an image built in memory, as vexlo-image create makes it.
+    std::unique_ptr<std::uint8_t[]> folderWindow;
+    if (!options.drvimg.empty() && atari::isFolder(options.drvimg)) {
+        std::string summary;
+        std::string why;
+        folderWindow = atari::windowFromFolder(options.drvimg, summary, why);
+        if (!folderWindow) {
+            LOCATED_ERROR(("-drvimg folder cannot be served: " + why).c_str());
+            return -1;
+        }
+        consolePrintf("%s\n", summary.c_str());
+    } else if (!options.drvimg.empty() && !canOpen(options.drvimg)) {
         LOCATED_ERROR("-drvimg path not found.");
         return -1;
     }
@@ -232,7 +246,7 @@ int runVexlo(CartridgeLink& link, int argc, char** argv) {
 
     if (!options.drvimg.empty()) {
         VexloServer server(&link, &uploader);
-        server.Serve(options.drvimg.c_str());
+        server.Serve(options.drvimg.c_str(), std::move(folderWindow));
     }
 
     link.Close();

@@ -1,26 +1,31 @@
 #include "VexloServer.h"
 
 #include <cstring>
+#include <utility>
 
 #include "CartridgeCommands.h"
 #include "Console.h"
 
 VexloServer::VexloServer(CartridgeLink* l, Uploader* u) : link(l), uploader(u) {}
 
-void VexloServer::Serve(const char* imagePath) {
-    Start(imagePath);
+void VexloServer::Serve(const char* imagePath, std::unique_ptr<std::uint8_t[]> window) {
+    Start(imagePath, std::move(window));
     for (;;) {
         ServeOnce();
     }
 }
 
-void VexloServer::Start(const char* imagePath) {
+void VexloServer::Start(const char* imagePath, std::unique_ptr<std::uint8_t[]> window) {
     consolePrintf("starting VexloServer\n\n");
     if (imagePath != nullptr && imagePath[0] != '\0') {
         consolePrintf("using drive image: %s\n\n", imagePath);
         // A failed load is reported by the image; the server then runs
         // without one and answers no request.
-        image.Load(imagePath);
+        if (window) {
+            image.LoadWindow(std::move(window), imagePath);
+        } else {
+            image.Load(imagePath);
+        }
     }
     consolePrintf("running...\n");
     // The server only ends when it is stopped from outside: what was printed

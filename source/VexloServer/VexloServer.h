@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "CartridgeLink.h"
 #include "DriveImage.h"
@@ -12,14 +13,15 @@ class VexloServer {
 public:
     VexloServer(CartridgeLink* link, Uploader* uploader);
 
-    // Loads the image and serves for ever.
-    [[noreturn]] void Serve(const char* imagePath);
+    // Loads the image and serves for ever. With `window`, an image already
+    // in memory (a folder built into one) is served under the name imagePath.
+    [[noreturn]] void Serve(const char* imagePath, std::unique_ptr<std::uint8_t[]> window = nullptr);
     // One framed command from the cartridge.
     void Handle(std::uint8_t command);
 
     // The two halves of Serve, callable on their own by tests: the banner and
     // the image load, then one pass of the poll-sync-handle loop.
-    void Start(const char* imagePath);
+    void Start(const char* imagePath, std::unique_ptr<std::uint8_t[]> window = nullptr);
     void ServeOnce();
 
     CartridgeLink* link;   // not owned

@@ -1,6 +1,7 @@
 // `Vexlo -drvimg` end to end: the real program, loading the emulator as its
-// driver library, serves Atari images made by tools/make-atari-image; the
-// emulated Atari reads every file back through the server's replies.
+// driver library, serves Atari images made by tools/make-atari-image or by
+// vexlo-image create, and folders; the emulated Atari reads every file back
+// through the server's replies.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -86,24 +87,39 @@ std::string traceLine(const Bytes& boot, std::uint16_t first, std::uint8_t count
     return line;
 }
 
+enum class Source { script, create, folder };
+
 struct DrvimgCase {
     const char* name;
+    Source source;
     const char* imageOptions;
     const char* tasks;
     int fatBits;
 };
+
+// Makes disk.img from dir/src with the case's tool; a folder is served as
+// it is, and vexlo-image create with its defaults makes the image that
+// must look the same to the Atari.
+bool makeCaseImage(const DrvimgCase& c, const fs::path& dir) {
+    if (c.source == Source::script) {
+        return makeImage(MAKE_ATARI_IMAGE, c.imageOptions, dir / "disk.img", dir / "src");
+    }
+    const std::string command = std::string("'") + VEXLO_IMAGE + "' create '" + (dir / "disk.img").string() + "' '" +
+                                (dir / "src").string() + "' " + c.imageOptions + " >/dev/null";
+    return std::system(command.c_str()) == 0;
+}
 
 void PrintTo(const DrvimgCase& c, std::ostream* os) { *os << c.name; }
 
 class DrvimgTest : public ::testing::TestWithParam<DrvimgCase> {};
 
 TEST_P(DrvimgTest, TheAtariReadsEveryFileBackThroughTheServer) {
-    if (!haveImageTools()) GTEST_SKIP() << "mkfs.fat or mcopy missing";
     const DrvimgCase& c = GetParam();
+    if (c.source == Source::script && !haveImageTools()) GTEST_SKIP() << "mkfs.fat or mcopy missing";
     const fs::path dir = freshDir(c.name);
     const FileTree files = sampleTree();
     writeTree(files, dir / "src");
-    ASSERT_TRUE(makeImage(MAKE_ATARI_IMAGE, c.imageOptions, dir / "disk.img", dir / "src"));
+    ASSERT_TRUE(makeCaseImage(c, dir));
 
     // The same reader run here against the image gives the requests the
     // server must see, in order.
@@ -116,11 +132,16 @@ TEST_P(DrvimgTest, TheAtariReadsEveryFileBackThroughTheServer) {
     std::string traces;
     for (const Request& r : expected.requests) traces += traceLine(expected.partition, r.first, r.count);
 
-    const ProgramRun run = runVexlo(dir, "disk.img", std::string("atari=") + c.tasks);
+    const std::string served = c.source == Source::folder ? "src" : "disk.img";
+    const ProgramRun run = runVexlo(dir, served, std::string("atari=") + c.tasks);
 
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    const std::string start = "starting VexloServer\n\nusing drive image: disk.img\n\nrunning...\n";
+    if (c.source == Source::folder) {
+        EXPECT_EQ(run.out.find("drive image built in memory from folder src: 8192 KB, 0 names mapped to 8.3\n"), 0u)
+            << run.out;
+    }
+    const std::string start = "starting VexloServer\n\nusing drive image: " + served + "\n\nrunning...\n";
     const std::size_t at = run.out.find(start);
     ASSERT_NE(at, std::string::npos) << run.out;
     EXPECT_EQ(run.out.substr(at + start.size()), traces);
@@ -144,10 +165,14 @@ TEST_P(DrvimgTest, TheAtariReadsEveryFileBackThroughTheServer) {
 }
 
 const DrvimgCase cases[] = {
-    {"Fat16Sectors512", "--size-mb 8 --sector-size 512", "list;readall", 16},
-    {"Fat16Sectors1024", "--size-mb 16 --sector-size 1024", "list;read:/dir/big.bin;readall", 16},
-    {"Fat16Sectors4096", "--size-mb 19 --sector-size 4096", "readall", 16},
-    {"Fat12Sectors2048", "--size-mb 4 --sector-size 2048 --fat 12", "list;readall", 12},
+    {"Fat16Sectors512", Source::script, "--size-mb 8 --sector-size 512", "list;readall", 16},
+    {"Fat16Sectors1024", Source::script, "--size-mb 16 --sector-size 1024", "list;read:/dir/big.bin;readall", 16},
+    {"Fat16Sectors4096", Source::script, "--size-mb 19 --sector-size 4096", "readall", 16},
+    {"Fat12Sectors2048", Source::script, "--size-mb 4 --sector-size 2048 --fat 12", "list;readall", 12},
+    {"CreatedDefault", Source::create, "", "list;readall", 16},
+    {"CreatedBig", Source::create, "--size-mb 20", "list;read:/dir/big.bin;readall", 16},
+    {"CreatedSectors4096", Source::create, "--size-mb 12 --sector-size 4096", "readall", 16},
+    {"Folder", Source::folder, "", "list;readall", 16},
 };
 
 INSTANTIATE_TEST_SUITE_P(Images, DrvimgTest, ::testing::ValuesIn(cases),

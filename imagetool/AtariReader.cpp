@@ -1,0 +1,403 @@
+// Reading an image through the server's window.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "AtariImage.h"
+#include "Text.h"
+
+namespace atari {
+namespace {
+
+std::uint32_t le16(const std::uint8_t* p) { return std::uint32_t(p[0] | p[1] << 8); }
+std::uint32_t be32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+bool powerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+// Copies buffer bytes [offset, offset + count) with zeros where the file ended.
+void copyWindow(const Window& window, std::uint64_t offset, std::size_t count, std::uint8_t* out) {
+    std::size_t have = 0;
+    if (offset < window.size) {
+        have = std::size_t(std::min<std::uint64_t>(count, window.size - offset));
+        std::memcpy(out, window.data + offset, have);
+    }
+    std::memset(out + have, 0, count - have);
+}
+
+constexpr std::uint32_t ENTRY_BYTES = 32;
+constexpr std::uint8_t ATTR_VOLUME = 0x08;
+constexpr std::uint8_t ATTR_LONG_NAME = 0x0F;
+constexpr std::size_t MAX_FOLDER_DEPTH = 64;
+
+std::uint32_t fatEntry(const Volume& v, std::uint32_t cluster) {
+    if (v.fatBits == 16) {
+        return le16(&v.fat[std::size_t(cluster) * 2]);
+    }
+    const std::uint32_t pair = le16(&v.fat[cluster + cluster / 2]);
+    return (cluster & 1) ? pair >> 4 : pair & 0x0FFF;
+}
+
+std::string upper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    }
+    return text;
+}
+
+}  // namespace
+
+bool loadWindow(const std::string& path, Bytes& buffer, std::uint64_t& fileSize, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot open " + path;
+        return false;
+    }
+    in.seekg(0, std::ios::end);
+    const std::streamoff end = in.tellg();
+    if (end < 0) {
+        error = "cannot read " + path + " (not a file?)";
+        return false;
+    }
+    fileSize = std::uint64_t(end);
+    in.seekg(0);
+    // Only what the file supplies is kept; the rest of the window reads as zeros.
+    const std::size_t head = std::size_t(std::min<std::uint64_t>(fileSize, DriveImage::HEAD_BYTES));
+    std::size_t tail = 0;
+    if (fileSize > DriveImage::WINDOW_FILE_OFFSET) {
+        tail = std::size_t(std::min<std::uint64_t>(fileSize - DriveImage::WINDOW_FILE_OFFSET,
+                                                   DriveImage::IMAGE_BYTES - DriveImage::HEAD_BYTES));
+    }
+    buffer.assign(tail != 0 ? DriveImage::HEAD_BYTES + tail : head, 0);
+    in.read(reinterpret_cast<char*>(buffer.data()), std::streamsize(head));
+    if (tail != 0) {
+        in.seekg(std::streamoff(DriveImage::WINDOW_FILE_OFFSET));
+        in.read(reinterpret_cast<char*>(buffer.data() + DriveImage::HEAD_BYTES), std::streamsize(tail));
+    }
+    if (!in) {
+        error = "cannot read " + path;
+        return false;
+    }
+    return true;
+}
+
+Window windowOf(const Bytes& buffer) { return Window{buffer.data(), buffer.size()}; }
+
+std::uint16_t rootWordSum(const std::uint8_t* sector) {
+    std::uint16_t sum = 0;
+    for (int i = 0; i < 512; i += 2) {
+        sum = std::uint16_t(sum + (sector[i] << 8 | sector[i + 1]));
+    }
+    return sum;
+}
+
+void fixRootChecksum(std::uint8_t* sector) {
+    sector[510] = sector[511] = 0;
+    const std::uint16_t fix = std::uint16_t(ROOT_CHECKSUM - rootWordSum(sector));
+    sector[510] = std::uint8_t(fix >> 8);
+    sector[511] = std::uint8_t(fix);
+}
+
+RootSector readRootSector(const Window& window) {
+    std::uint8_t sector[512];
+    copyWindow(window, 0, sizeof sector, sector);
+    RootSector root;
+    root.wordSum = rootWordSum(sector);
+    root.diskSectors = be32(sector + 0x1C2);
+    root.flags = sector[0x1C6];
+    std::memcpy(root.id, sector + 0x1C7, 3);
+    root.start = be32(sector + 0x1CA);
+    root.sectors = be32(sector + 0x1CE);
+    return root;
+}
+
+std::uint64_t fileOffsetOfBuffer(std::uint64_t bufferOffset) {
+    return bufferOffset < DriveImage::HEAD_BYTES ? bufferOffset : bufferOffset + WINDOW_SHIFT;
+}
+
+bool openVolume(const Window& window, std::uint64_t partitionOffset, Volume& v, std::string& error) {
+    v = Volume{};
+    v.window = window;
+    v.partitionOffset = partitionOffset;
+    if (partitionOffset + 512 > DriveImage::IMAGE_BYTES) {
+        error = "the partition's boot sector lies outside the window";
+        return false;
+    }
+    if (partitionOffset + 512 > window.size) {
+        error = format("the image file ends before the partition's boot sector (file offset %llu)",
+                       static_cast<unsigned long long>(fileOffsetOfBuffer(partitionOffset)));
+        return false;
+    }
+    std::uint8_t b[512];
+    copyWindow(window, partitionOffset, sizeof b, b);
+    v.bytesPerSector = le16(b + 11);
+    v.sectorsPerCluster = b[13];
+    v.reservedSectors = le16(b + 14);
+    v.fatCount = b[16];
+    v.rootEntries = le16(b + 17);
+    v.totalSectors = le16(b + 19);
+    v.media = b[21];
+    v.sectorsPerFat = le16(b + 22);
+    v.sectorsPerTrack = le16(b + 24);
+    v.sides = le16(b + 26);
+
+    const std::uint32_t bps = v.bytesPerSector;
+    if (!powerOfTwo(bps) || bps < 512 || bps > MAX_REPLY_DATA) {
+        error = format("bad boot sector: %u bytes per sector (the server hands out 512 to 8192)", bps);
+        return false;
+    }
+    if (!powerOfTwo(v.sectorsPerCluster)) {
+        error = format("bad boot sector: %u sectors per cluster", v.sectorsPerCluster);
+        return false;
+    }
+    if (v.reservedSectors == 0 || v.fatCount == 0 || v.sectorsPerFat == 0 || v.rootEntries == 0) {
+        error = format("bad boot sector: %u reserved sectors, %u FATs of %u sectors, %u root entries",
+                       v.reservedSectors, v.fatCount, v.sectorsPerFat, v.rootEntries);
+        return false;
+    }
+    if (v.totalSectors == 0) {
+        error = "bad boot sector: 0 sectors (larger partitions do not fit the window)";
+        return false;
+    }
+    v.rootStart = v.reservedSectors + v.fatCount * v.sectorsPerFat;
+    v.rootSectors = (v.rootEntries * ENTRY_BYTES + bps - 1) / bps;
+    v.dataStart = v.rootStart + v.rootSectors;
+    if (v.totalSectors <= v.dataStart) {
+        error = format("bad boot sector: %u sectors leave no room for data after sector %u", v.totalSectors,
+                       v.dataStart);
+        return false;
+    }
+    v.clusterCount = (v.totalSectors - v.dataStart) / v.sectorsPerCluster;
+    if (v.clusterCount == 0 || v.clusterCount > 0xFFF4) {
+        error = format("bad boot sector: %u clusters is no FAT12 or FAT16 file system", v.clusterCount);
+        return false;
+    }
+    // The width follows the cluster count, as every FAT reader decides it.
+    v.fatBits = v.clusterCount < 4085 ? 12 : 16;
+    const std::uint64_t fatBytes = std::uint64_t(v.sectorsPerFat) * bps;
+    const std::uint64_t needed = v.fatBits == 16 ? (v.clusterCount + 2) * 2ull : ((v.clusterCount + 2) * 3ull + 1) / 2;
+    if (fatBytes < needed) {
+        error = format("bad boot sector: a FAT of %u sectors cannot hold %u clusters", v.sectorsPerFat,
+                       v.clusterCount);
+        return false;
+    }
+    std::string why;
+    if (!readSectors(v, v.reservedSectors, v.sectorsPerFat, v.fat, why)) {
+        error = "cannot read the FAT: " + why;
+        return false;
+    }
+    return true;
+}
+
+bool openServedVolume(const Window& window, Volume& volume, std::string& error) {
+    const RootSector root = readRootSector(window);
+    if (!root.checksumOk()) {
+        error = format("bad root sector checksum 0x%04X (the server needs 0x1234)", root.wordSum);
+        return false;
+    }
+    if (!root.active()) {
+        error = "partition 0 is not active";
+        return false;
+    }
+    if (!root.bootInWindow()) {
+        error = "partition 0 lies outside the drive image window";
+        return false;
+    }
+    return openVolume(window, root.bootBufferOffset(), volume, error);
+}
+
+bool readSectors(const Volume& v, std::uint32_t first, std::uint32_t count, Bytes& out, std::string& error) {
+    out.clear();
+    if (count == 0) {
+        return true;
+    }
+    if (std::uint64_t(first) + count - 1 > 0xFFFF) {
+        error = format("sector %u is beyond the 16-bit sector numbers of a request",
+                       unsigned(std::min<std::uint64_t>(std::uint64_t(first) + count - 1, 0xFFFFFFFF)));
+        return false;
+    }
+    const std::uint64_t start = v.partitionOffset + std::uint64_t(first) * v.bytesPerSector;
+    const std::uint64_t length = std::uint64_t(count) * v.bytesPerSector;
+    if (start + length > DriveImage::IMAGE_BYTES) {
+        error = format("sectors %u-%u lie past the end of the window", first, first + count - 1);
+        return false;
+    }
+    // The server would hand out zeros here; a sound image is never that short.
+    if (start + length > v.window.size) {
+        error = format("the image file ends inside sectors %u-%u (at file offset %llu)", first, first + count - 1,
+                       static_cast<unsigned long long>(fileOffsetOfBuffer(v.window.size)));
+        return false;
+    }
+    out.resize(std::size_t(length));
+    copyWindow(v.window, start, std::size_t(length), out.data());
+    return true;
+}
+
+bool Walker::chain(std::uint32_t first, std::vector<std::uint32_t>& clusters, std::string& error) {
+    clusters.clear();
+    used.resize(volume.clusterCount + 2, false);
+    const std::uint32_t endMark = volume.fatBits == 16 ? 0xFFF8 : 0xFF8;
+    const std::uint32_t badMark = volume.fatBits == 16 ? 0xFFF7 : 0xFF7;
+    std::uint32_t cluster = first;
+    for (;;) {
+        if (cluster < 2 || cluster >= volume.clusterCount + 2) {
+            error = format("cluster chain from %u: cluster %u is outside the disk (clusters 2-%u)", first, cluster,
+                           volume.clusterCount + 1);
+            return false;
+        }
+        if (used[cluster]) {
+            error = format("cluster chain from %u: cluster %u is met twice (a loop, a folder cycle or a cross-link)",
+                           first, cluster);
+            return false;
+        }
+        used[cluster] = true;
+        clusters.push_back(cluster);
+        const std::uint32_t next = fatEntry(volume, cluster);
+        if (next >= endMark) {
+            return true;
+        }
+        if (next == badMark) {
+            error = format("cluster chain from %u: cluster %u is marked bad", first, cluster);
+            return false;
+        }
+        if (next == 0) {
+            error = format("cluster chain from %u: cluster %u points to a free cluster", first, cluster);
+            return false;
+        }
+        cluster = next;
+    }
+}
+
+bool Walker::listFolder(std::uint32_t cluster, std::vector<Entry>& entries, std::string& error) {
+    entries.clear();
+    Bytes raw;
+    if (cluster == 0) {
+        if (!readSectors(volume, volume.rootStart, volume.rootSectors, raw, error)) {
+            error = "root folder: " + error;
+            return false;
+        }
+        raw.resize(std::size_t(volume.rootEntries) * ENTRY_BYTES);
+    } else {
+        std::vector<std::uint32_t> clusters;
+        if (!chain(cluster, clusters, error)) {
+            return false;
+        }
+        Bytes part;
+        for (std::uint32_t c : clusters) {
+            if (!readSectors(volume, volume.dataStart + (c - 2) * volume.sectorsPerCluster,
+                             volume.sectorsPerCluster, part, error)) {
+                return false;
+            }
+            raw.insert(raw.end(), part.begin(), part.end());
+        }
+    }
+    for (std::size_t at = 0; at + ENTRY_BYTES <= raw.size(); at += ENTRY_BYTES) {
+        const std::uint8_t* e = raw.data() + at;
+        if (e[0] == 0) {
+            break;
+        }
+        if (e[0] == 0xE5 || e[11] == ATTR_LONG_NAME || (e[11] & ATTR_VOLUME) != 0) {
+            continue;
+        }
+        if (e[0] == '.') {
+            continue;  // "." and ".."
+        }
+        Entry entry;
+        std::string base(reinterpret_cast<const char*>(e), 8);
+        std::string ext(reinterpret_cast<const char*>(e + 8), 3);
+        if (base[0] == 0x05) base[0] = char(0xE5);
+        base.erase(base.find_last_not_of(' ') + 1);
+        ext.erase(ext.find_last_not_of(' ') + 1);
+        entry.name = ext.empty() ? base : base + "." + ext;
+        entry.attributes = e[11];
+        entry.time = std::uint16_t(le16(e + 22));
+        entry.date = std::uint16_t(le16(e + 24));
+        entry.firstCluster = le16(e + 26);
+        entry.size = le16(e + 28) | le16(e + 30) << 16;
+        entries.push_back(entry);
+    }
+    return true;
+}
+
+bool Walker::readFile(const Entry& file, Bytes& content, std::string& error) {
+    content.clear();
+    if (file.size == 0) {
+        return true;
+    }
+    if (file.firstCluster == 0) {
+        error = format("%s: %u bytes but no cluster", file.name.c_str(), file.size);
+        return false;
+    }
+    std::vector<std::uint32_t> clusters;
+    if (!chain(file.firstCluster, clusters, error)) {
+        error = file.name + ": " + error;
+        return false;
+    }
+    const std::uint64_t room = std::uint64_t(clusters.size()) * volume.clusterBytes();
+    if (file.size > room) {
+        error = format("%s: size %u is beyond its cluster chain (%zu clusters, %llu bytes)", file.name.c_str(),
+                       file.size, clusters.size(), static_cast<unsigned long long>(room));
+        return false;
+    }
+    content.reserve(file.size);
+    Bytes part;
+    // Runs of consecutive clusters in one go, as the Atari asks for them.
+    std::size_t i = 0;
+    while (i < clusters.size() && content.size() < file.size) {
+        std::size_t j = i + 1;
+        while (j < clusters.size() && clusters[j] == clusters[j - 1] + 1) ++j;
+        if (!readSectors(volume, volume.dataStart + (clusters[i] - 2) * volume.sectorsPerCluster,
+                         std::uint32_t(j - i) * volume.sectorsPerCluster, part, error)) {
+            error = file.name + ": " + error;
+            return false;
+        }
+        content.insert(content.end(), part.begin(), part.end());
+        i = j;
+    }
+    content.resize(file.size);
+    return true;
+}
+
+bool Walker::find(const std::string& path, Entry& found, std::string& error) {
+    found = Entry{};
+    found.name = "/";
+    found.attributes = 0x10;
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : path + "/") {
+        if (c == '/' || c == '\\') {
+            if (!part.empty()) parts.push_back(upper(part));
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    if (parts.size() > MAX_FOLDER_DEPTH) {
+        error = "path too deep: " + path;
+        return false;
+    }
+    std::vector<Entry> entries;
+    for (const std::string& name : parts) {
+        if (!found.folder()) {
+            error = found.name + " is not a folder";
+            return false;
+        }
+        if (!listFolder(found.firstCluster, entries, error)) {
+            return false;
+        }
+        const auto hit = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.name == name; });
+        if (hit == entries.end()) {
+            error = "no " + path + " on the disk";
+            return false;
+        }
+        found = *hit;
+        if (found.folder() && found.firstCluster == 0) {
+            error = found.name + ": a folder with no cluster";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace atari

@@ -1,0 +1,450 @@
+#include "ImageTool.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "AtariImage.h"
+#include "Text.h"
+
+namespace fs = std::filesystem;
+using namespace atari;
+
+namespace {
+
+constexpr int OK = 0;
+constexpr int FAILED = 1;
+constexpr int USAGE = 2;
+
+void usage(std::FILE* to) {
+    std::fputs(
+        "Usage:\n"
+        "  vexlo-image create OUT.img [FOLDER-OR-FILE...] [--size-mb N | --size-kb N]\n"
+        "                     [--sector-size 512|1024|2048|4096] [--label NAME] [--force]\n"
+        "      Makes an image that `Vexlo -drvimg OUT.img` serves. A folder's contents go\n"
+        "      to the disk's root (sub-folders kept), a file to the root. Default size\n"
+        "      8 MB, grown to fit the files; at most 20479 KB.\n"
+        "  vexlo-image info IMAGE\n"
+        "      What the server does with IMAGE, and why.\n"
+        "  vexlo-image ls IMAGE [PATH]\n"
+        "      The folders and files the Atari sees, from PATH (default: the root) down.\n"
+        "  vexlo-image get IMAGE PATH [DEST] [--force]\n"
+        "      Copies a file or folder out of IMAGE as the Atari reads it (DEST \"-\":\n"
+        "      a file to standard output).\n",
+        to);
+}
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "vexlo-image: %s\n", message.c_str());
+    return FAILED;
+}
+
+bool parseNumber(const std::string& text, std::uint32_t& value) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    value = std::uint32_t(std::strtoul(text.c_str(), nullptr, 10));
+    return true;
+}
+
+std::string dateText(std::uint16_t date, std::uint16_t time) {
+    return format("%04u-%02u-%02u %02u:%02u", 1980 + (date >> 9), (date >> 5) & 15u, date & 31u, time >> 11,
+                  (time >> 5) & 63u);
+}
+
+int create(const std::vector<std::string>& args) {
+    std::vector<std::string> positional;
+    BuildOptions options;
+    bool force = false;
+    bool sizeGiven = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--force") {
+            force = true;
+        } else if (a == "--size-mb" || a == "--size-kb" || a == "--sector-size" || a == "--label") {
+            if (!hasValue) return fail(a + " needs a value"), USAGE;
+            const std::string& value = args[++i];
+            std::uint32_t n = 0;
+            if (a == "--label") {
+                options.label = value;
+                continue;
+            }
+            if (!parseNumber(value, n)) return fail("bad " + a + ": " + value), USAGE;
+            if (a == "--sector-size") {
+                options.sectorSize = n;
+                continue;
+            }
+            if (sizeGiven) return fail("give --size-mb or --size-kb once"), USAGE;
+            sizeGiven = true;
+            if (a == "--size-mb" && n > MAX_SIZE_KB / 1024 + 1) return fail("bad --size-mb: " + value), USAGE;
+            options.sizeKb = a == "--size-mb" ? n * 1024 : n;
+            if (options.sizeKb == 0) return fail("bad " + a + ": " + value), USAGE;
+            // 20 MB is the window itself; the root sector takes its first KB.
+            if (a == "--size-mb" && n == 20) options.sizeKb = MAX_SIZE_KB;
+        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+            return fail("unknown option " + a + " (see --help)"), USAGE;
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.empty()) return fail("create needs OUT.img"), USAGE;
+    const std::string out = positional[0];
+    const std::vector<std::string> sources(positional.begin() + 1, positional.end());
+    std::error_code ec;
+    if (fs::exists(fs::path(out), ec) && !force) {
+        return fail(out + " exists; give --force to overwrite it");
+    }
+    if (fs::is_directory(fs::path(out), ec)) return fail(out + " is a folder");
+
+    SourceNode root;
+    std::string error;
+    if (!scanSources(sources, root, error)) return fail(error);
+    BuiltImage image;
+    if (!buildImage(root, options, image, error)) return fail(error);
+    for (const NameMapping& m : image.renamed) {
+        std::printf("8.3 name: %s -> %s\n", m.from.c_str(), m.to.c_str());
+    }
+    if (!writeImageFile(image, out, error)) return fail(error);
+    const std::uint32_t sectors512 = std::uint32_t(image.partition.size() / 512);
+    std::printf("%s: %s partition of %u KB at file sector %u; FAT16, %u clusters of %u bytes (%u-byte sectors)\n",
+                out.c_str(), sectors512 >= BIG_PARTITION_SECTORS ? "BGM" : "GEM", image.sizeKb, SERVED_FILE_SECTOR,
+                image.clusterCount, image.sectorsPerCluster * image.bytesPerSector, image.bytesPerSector);
+    return OK;
+}
+
+struct TreeCount {
+    std::uint32_t files = 0;
+    std::uint32_t folders = 0;
+    std::uint64_t bytes = 0;
+};
+
+// Walks a folder and its sub-folders; `visit` sees each entry with its path.
+template <typename Visit>
+bool walk(Walker& walker, std::uint32_t cluster, const std::string& prefix, std::size_t depth, Visit&& visit,
+          std::string& error) {
+    if (depth > 64) {
+        error = "folders nested deeper than 64 levels at " + prefix;
+        return false;
+    }
+    std::vector<Entry> entries;
+    if (!walker.listFolder(cluster, entries, error)) {
+        error = (prefix.empty() ? "/" : prefix) + ": " + error;
+        return false;
+    }
+    for (const Entry& e : entries) {
+        const std::string path = prefix + "/" + e.name;
+        if (!visit(e, path, error)) return false;
+        if (e.folder()) {
+            if (e.firstCluster == 0) {
+                error = path + ": a folder with no cluster";
+                return false;
+            }
+            if (!walk(walker, e.firstCluster, path, depth + 1, visit, error)) return false;
+        }
+    }
+    return true;
+}
+
+// Checks every folder and every file's chain and size, as reading them all would.
+bool checkTree(const Volume& volume, TreeCount& count, std::string& error) {
+    Walker walker(volume);
+    return walk(
+        walker, 0, "", 0,
+        [&](const Entry& e, const std::string& path, std::string& why) {
+            if (e.folder()) {
+                ++count.folders;
+                return true;
+            }
+            ++count.files;
+            count.bytes += e.size;
+            Bytes content;
+            if (!walker.readFile(e, content, why)) {
+                why = path + ": " + why;
+                return false;
+            }
+            return true;
+        },
+        error);
+}
+
+bool openImage(const std::string& path, Bytes& buffer, Volume& volume, std::string& error) {
+    std::uint64_t fileSize = 0;
+    if (!loadWindow(path, buffer, fileSize, error)) return false;
+    if (!openServedVolume(windowOf(buffer), volume, error)) {
+        error = path + ": " + error + " (see vexlo-image info " + path + ")";
+        return false;
+    }
+    return true;
+}
+
+// A boot sector that other tools would take, at a file offset outside the window.
+bool plausibleBootSector(const std::string& path, std::uint64_t offset) {
+    std::ifstream in(fs::path(path), std::ios::binary);
+    std::uint8_t b[512] = {};
+    in.seekg(std::streamoff(offset));
+    if (!in.read(reinterpret_cast<char*>(b), sizeof b)) return false;
+    const std::uint32_t bps = b[11] | b[12] << 8;
+    const std::uint32_t spc = b[13];
+    return bps >= 512 && bps <= 8192 && (bps & (bps - 1)) == 0 && spc != 0 && (spc & (spc - 1)) == 0 &&
+           (b[14] | b[15]) != 0 && (b[16] == 1 || b[16] == 2) && (b[17] | b[18]) != 0;
+}
+
+int info(const std::string& path) {
+    Bytes buffer;
+    std::uint64_t fileSize = 0;
+    std::string error;
+    if (!loadWindow(path, buffer, fileSize, error)) return fail(error);
+    const Window window = windowOf(buffer);
+    const RootSector root = readRootSector(window);
+    std::printf("Image: %s, %llu bytes\n", path.c_str(), static_cast<unsigned long long>(fileSize));
+    std::printf("Window: the server loads file bytes 0-1023 and %u-%llu (sectors %u-%llu) into its %u-byte buffer\n",
+                DriveImage::WINDOW_FILE_OFFSET,
+                static_cast<unsigned long long>(WINDOW_SHIFT + DriveImage::IMAGE_BYTES - 1), SERVED_FILE_SECTOR,
+                static_cast<unsigned long long>((WINDOW_SHIFT + DriveImage::IMAGE_BYTES) / 512 - 1),
+                DriveImage::IMAGE_BYTES);
+    std::printf("Root sector: word sum 0x%04X, %s\n", root.wordSum,
+                root.checksumOk() ? "as the server needs" : "the server needs 0x1234 (\"Bad root checksum\")");
+    std::printf("Partition 0: flags 0x%02X (%s), id %s, start sector %u, %u sectors (%u KB); disk %u sectors\n",
+                root.flags, root.active() ? "active" : "not active: \"First partition not active\"",
+                format("%c%c%c", std::isprint(static_cast<unsigned char>(root.id[0])) ? root.id[0] : '?',
+                       std::isprint(static_cast<unsigned char>(root.id[1])) ? root.id[1] : '?',
+                       std::isprint(static_cast<unsigned char>(root.id[2])) ? root.id[2] : '?')
+                    .c_str(),
+                root.start, root.sectors, root.sectors / 2, root.diskSectors);
+
+    const std::uint64_t bootBuffer = root.bootBufferOffset();
+    const std::uint64_t ordinary = std::uint64_t(root.start) * 512;
+    const std::string rebuild =
+        "`vexlo-image create NEW.img FOLDER` makes an image the server takes from the image's files";
+    bool bootUsable = false;
+    if (!root.bootInWindow()) {
+        std::printf("Boot sector: buffer offset %llu is outside the %u-byte window (\"Partition outside drive image "
+                    "window\")\n",
+                    static_cast<unsigned long long>(bootBuffer), DriveImage::IMAGE_BYTES);
+    } else {
+        const std::uint64_t fileOffset = fileOffsetOfBuffer(bootBuffer);
+        std::printf("Boot sector: buffer offset %llu = file offset %llu (file sector %llu), %s\n",
+                    static_cast<unsigned long long>(bootBuffer), static_cast<unsigned long long>(fileOffset),
+                    static_cast<unsigned long long>(fileOffset / 512),
+                    bootBuffer < DriveImage::HEAD_BYTES ? "inside the root sectors"
+                    : fileOffset + 512 > fileSize       ? "beyond the file's end: the server sees zeros there"
+                                                        : "inside the window");
+        bootUsable = fileOffset + 512 <= fileSize;
+    }
+    if (!bootUsable || ordinary != fileOffsetOfBuffer(bootBuffer)) {
+        if (ordinary != fileOffsetOfBuffer(bootBuffer) && plausibleBootSector(path, ordinary)) {
+            std::printf("Note: the file holds a boot sector at file offset %llu, where an ordinary disk has "
+                        "partition 0; the server needs it at file offset %u (start sector %u, file sector %u). "
+                        "%s.\n",
+                        static_cast<unsigned long long>(ordinary), DriveImage::WINDOW_FILE_OFFSET,
+                        SERVED_START_SECTOR, SERVED_FILE_SECTOR, rebuild.c_str());
+        } else if (!bootUsable) {
+            std::printf("Note: the server needs partition 0 at file offset %u (start sector %u, file sector %u). "
+                        "%s.\n",
+                        DriveImage::WINDOW_FILE_OFFSET, SERVED_START_SECTOR, SERVED_FILE_SECTOR, rebuild.c_str());
+        }
+    }
+
+    Volume volume;
+    std::string volumeError;
+    const bool opened = root.bootInWindow() && openVolume(window, bootBuffer, volume, volumeError);
+    if (root.bootInWindow()) {
+        std::printf("Boot sector: %u bytes a sector, %u sectors a cluster, %u reserved, %u FATs of %u sectors, "
+                    "%u root entries, %u sectors, media 0x%02X, %u sectors a track, %u sides\n",
+                    volume.bytesPerSector, volume.sectorsPerCluster, volume.reservedSectors, volume.fatCount,
+                    volume.sectorsPerFat, volume.rootEntries, volume.totalSectors, volume.media,
+                    volume.sectorsPerTrack, volume.sides);
+        // The areas as the server's trace names them, with its own arithmetic.
+        const std::int16_t h = std::int16_t(std::int16_t(volume.fatCount) * std::int16_t(volume.sectorsPerFat));
+        const int r = int(volume.rootEntries * 32 / 1024);
+        std::printf("Server trace: boot 0, fat 1-%d, dir %d-%d, data from %d\n", int(h), h + 1, h + r, h + 1 + r);
+    }
+    if (opened) {
+        std::printf("File system: FAT%d, %u clusters of %u bytes; FAT from sector %u, root folder %u-%u, data from "
+                    "sector %u\n",
+                    volume.fatBits, volume.clusterCount, volume.clusterBytes(), volume.reservedSectors,
+                    volume.rootStart, volume.rootStart + volume.rootSectors - 1, volume.dataStart);
+    }
+
+    std::string refusal;
+    if (!root.checksumOk()) {
+        refusal = "bad root sector checksum";
+    } else if (!root.active()) {
+        refusal = "partition 0 is not active";
+    } else if (!root.bootInWindow()) {
+        refusal = "partition 0 lies outside the window";
+    }
+    if (!refusal.empty()) {
+        std::printf("Result: the server refuses this image: %s.\n", refusal.c_str());
+        return FAILED;
+    }
+    if (!opened) {
+        std::printf("Result: the server loads this image, but the Atari cannot use it: %s.\n", volumeError.c_str());
+        return FAILED;
+    }
+    TreeCount count;
+    std::string treeError;
+    if (!checkTree(volume, count, treeError)) {
+        std::printf("Result: the server loads this image, but the Atari fails reading it: %s.\n", treeError.c_str());
+        return FAILED;
+    }
+    std::printf("Result: the server loads this image; the Atari sees %u files in %u folders, %llu bytes.\n",
+                count.files, count.folders, static_cast<unsigned long long>(count.bytes));
+    return OK;
+}
+
+int list(const std::string& image, const std::string& path) {
+    Bytes buffer;
+    Volume volume;
+    std::string error;
+    if (!openImage(image, buffer, volume, error)) return fail(error);
+    Walker walker(volume);
+    Entry start;
+    if (!walker.find(path, start, error)) return fail(error);
+    auto line = [](const Entry& e, const std::string& shown) {
+        if (e.folder()) {
+            std::printf("%10s  %s  %s/\n", "<DIR>", dateText(e.date, e.time).c_str(), shown.c_str());
+        } else {
+            std::printf("%10u  %s  %s\n", e.size, dateText(e.date, e.time).c_str(), shown.c_str());
+        }
+    };
+    TreeCount count;
+    if (!start.folder()) {
+        line(start, path);
+        return OK;
+    }
+    std::string prefix;
+    for (char c : path) prefix += c == '\\' ? '/' : c;
+    while (!prefix.empty() && prefix.back() == '/') prefix.pop_back();
+    if (!prefix.empty() && prefix[0] != '/') prefix = "/" + prefix;
+    for (char& c : prefix) {
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    }
+    const bool ok = walk(
+        walker, start.firstCluster, prefix, 0,
+        [&](const Entry& e, const std::string& shown, std::string&) {
+            line(e, shown);
+            e.folder() ? ++count.folders : ++count.files;
+            count.bytes += e.folder() ? 0 : e.size;
+            return true;
+        },
+        error);
+    if (!ok) return fail(error);
+    std::printf("%u files, %u folders, %llu bytes\n", count.files, count.folders,
+                static_cast<unsigned long long>(count.bytes));
+    return OK;
+}
+
+bool writeBytes(const fs::path& to, const Bytes& content, std::string& error) {
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(content.data()), std::streamsize(content.size()));
+    out.close();
+    if (!out) {
+        error = "cannot write " + to.string();
+        return false;
+    }
+    return true;
+}
+
+int get(const std::vector<std::string>& args) {
+    std::vector<std::string> positional;
+    bool force = false;
+    for (const std::string& a : args) {
+        if (a == "--force") {
+            force = true;
+        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+            return fail("unknown option " + a + " (see --help)"), USAGE;
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() < 2 || positional.size() > 3) return fail("get needs IMAGE PATH [DEST]"), USAGE;
+    Bytes buffer;
+    Volume volume;
+    std::string error;
+    if (!openImage(positional[0], buffer, volume, error)) return fail(error);
+    Walker walker(volume);
+    Entry start;
+    if (!walker.find(positional[1], start, error)) return fail(error);
+
+    // Everything is read and checked before anything is written.
+    std::vector<std::pair<std::string, Bytes>> files;  // relative path, content
+    std::vector<std::string> folders;
+    if (start.folder()) {
+        const bool ok = walk(
+            walker, start.firstCluster, "", 0,
+            [&](const Entry& e, const std::string& shown, std::string& why) {
+                if (e.folder()) {
+                    folders.push_back(shown.substr(1));
+                    return true;
+                }
+                Bytes content;
+                if (!walker.readFile(e, content, why)) {
+                    why = shown + ": " + why;
+                    return false;
+                }
+                files.emplace_back(shown.substr(1), std::move(content));
+                return true;
+            },
+            error);
+        if (!ok) return fail(error);
+    } else {
+        Bytes content;
+        if (!walker.readFile(start, content, error)) return fail(error);
+        files.emplace_back(start.name, std::move(content));
+    }
+
+    if (!start.folder() && positional.size() == 3 && positional[2] == "-") {
+        const Bytes& content = files[0].second;
+        std::fwrite(content.data(), 1, content.size(), stdout);
+        return std::fflush(stdout) == 0 ? OK : fail("cannot write to standard output");
+    }
+    std::error_code ec;
+    if (start.folder()) {
+        const fs::path dest(positional.size() == 3 ? positional[2] : (start.name == "/" ? "." : start.name));
+        fs::create_directories(dest, ec);
+        for (const std::string& f : folders) fs::create_directories(dest / fs::path(f), ec);
+        for (const auto& [name, content] : files) {
+            const fs::path to = dest / fs::path(name);
+            if (fs::exists(to, ec) && !force) return fail(to.string() + " exists; give --force to overwrite it");
+            if (!writeBytes(to, content, error)) return fail(error);
+        }
+        std::printf("%zu files, %zu folders written to %s\n", files.size(), folders.size(), dest.string().c_str());
+        return OK;
+    }
+    fs::path to(positional.size() == 3 ? positional[2] : start.name);
+    if (fs::is_directory(to, ec)) to /= start.name;
+    if (fs::exists(to, ec) && !force) return fail(to.string() + " exists; give --force to overwrite it");
+    if (!writeBytes(to, files[0].second, error)) return fail(error);
+    return OK;
+}
+
+}  // namespace
+
+int runImageTool(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        usage(stderr);
+        return USAGE;
+    }
+    const std::string command = args[0];
+    args.erase(args.begin());
+    if (command == "-h" || command == "--help" || command == "help") {
+        usage(stdout);
+        return OK;
+    }
+    if (command == "create") return create(args);
+    if (command == "info" && args.size() == 1) return info(args[0]);
+    if (command == "ls" && (args.size() == 1 || args.size() == 2)) return list(args[0], args.size() == 2 ? args[1] : "/");
+    if (command == "get") return get(args);
+    if (command == "info" || command == "ls") {
+        usage(stderr);
+        return USAGE;
+    }
+    std::fprintf(stderr, "vexlo-image: unknown command %s\n", command.c_str());
+    usage(stderr);
+    return USAGE;
+}

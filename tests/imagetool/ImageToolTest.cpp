@@ -1,0 +1,561 @@
+// vexlo-image and its image library. Images made by `create` are checked by
+// tools nobody here wrote (fsck.fat, mtools); images those tools make are
+// read back by `ls` and `get`; hostile images end in clear errors.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "AtariImage.h"
+
+namespace fs = std::filesystem;
+using atari::Bytes;
+
+namespace {
+
+Bytes pattern(std::size_t size, std::uint32_t seed) {
+    Bytes out(size);
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : out) {
+        x = x * 1103515245u + 12345u;
+        b = std::uint8_t(x >> 16);
+    }
+    return out;
+}
+
+Bytes readWhole(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeWhole(const fs::path& path, const Bytes& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::string readText(const fs::path& path) {
+    const Bytes b = readWhole(path);
+    return std::string(b.begin(), b.end());
+}
+
+// Relative host path -> contents.
+using Tree = std::map<std::string, Bytes>;
+
+// Files whose 8.3 names stay as they are (case aside), spanning many
+// clusters, an empty one, and two folders down.
+Tree sampleTree() {
+    return Tree{
+        {"hello.txt", Bytes{'H', 'e', 'l', 'l', 'o', '\r', '\n'}},
+        {"EMPTY.DAT", {}},
+        {"EXACT.BIN", pattern(8192, 1)},
+        {"DIR/BIG.BIN", pattern(300001, 2)},
+        {"DIR/SUB/DEEP.TXT", pattern(5000, 3)},
+    };
+}
+
+std::string upper(std::string s) {
+    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+void writeTree(const Tree& tree, const fs::path& root) {
+    for (const auto& [name, content] : tree) writeWhole(root / name, content);
+}
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+fs::path workDir(const std::string& name) {
+    const fs::path dir = fs::path(WORK_DIR) / name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+// Runs a shell command in `dir`, capturing both streams.
+ToolRun shell(const fs::path& dir, const std::string& command) {
+    const std::string full = "cd '" + dir.string() + "' && " + command + " >run-out.txt 2>run-err.txt";
+    const int raw = std::system(full.c_str());
+    ToolRun run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = readText(dir / "run-out.txt");
+    run.err = readText(dir / "run-err.txt");
+    return run;
+}
+
+ToolRun tool(const fs::path& dir, const std::string& args) {
+    return shell(dir, std::string("'") + VEXLO_IMAGE + "' " + args);
+}
+
+bool haveTool(const char* name) { return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0; }
+
+constexpr std::uint64_t FS_OFFSET = DriveImage::WINDOW_FILE_OFFSET;
+
+// ---------------------------------------------------------------------------
+// create, checked by fsck.fat and mtools
+
+struct CreateCase {
+    const char* name;
+    const char* options;
+    std::uint32_t bytesPerSector;
+    const char* id;
+};
+
+void PrintTo(const CreateCase& c, std::ostream* os) { *os << c.name; }
+
+class CreateTest : public ::testing::TestWithParam<CreateCase> {};
+
+TEST_P(CreateTest, FsckFindsNoErrorAndMtoolsReadsEveryFileBack) {
+    if (!haveTool("fsck.fat") || !haveTool("mcopy")) GTEST_SKIP() << "fsck.fat or mcopy missing";
+    const CreateCase& c = GetParam();
+    const fs::path dir = workDir(std::string("create-") + c.name);
+    const Tree files = sampleTree();
+    writeTree(files, dir / "src");
+
+    const ToolRun made = tool(dir, std::string("create disk.img src --label 'Test Disk' ") + c.options);
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_NE(made.out.find(std::string("disk.img: ") + c.id + " partition"), std::string::npos) << made.out;
+
+    const Bytes image = readWhole(dir / "disk.img");
+    ASSERT_GT(image.size(), FS_OFFSET);
+    EXPECT_EQ(atari::rootWordSum(image.data()), 0x1234);
+    EXPECT_EQ(image[0x1C6] & 1, 1);
+    EXPECT_EQ(std::string(image.begin() + 0x1C7, image.begin() + 0x1CA), c.id);
+    EXPECT_EQ(image[FS_OFFSET + 11] | image[FS_OFFSET + 12] << 8, int(c.bytesPerSector));
+
+    // fsck.fat has no offset option: it checks the partition on its own.
+    writeWhole(dir / "partition.img", Bytes(image.begin() + FS_OFFSET, image.end()));
+    const ToolRun fsck = shell(dir, "fsck.fat -n -A -v partition.img");
+    EXPECT_EQ(fsck.status, 0) << fsck.out << fsck.err;
+    EXPECT_NE(fsck.out.find("16 bit entries"), std::string::npos) << fsck.out;
+
+    for (const auto& [name, content] : files) {
+        const ToolRun got = shell(dir, "MTOOLS_SKIP_CHECK=1 mcopy -n -i disk.img@@" + std::to_string(FS_OFFSET) + " '::/" +
+                                       upper(name) + "' out.bin");
+        ASSERT_EQ(got.status, 0) << name << ": " << got.err;
+        EXPECT_TRUE(readWhole(dir / "out.bin") == content) << name << " differs";
+    }
+    const ToolRun label = shell(dir, "MTOOLS_SKIP_CHECK=1 mlabel -s -i disk.img@@" + std::to_string(FS_OFFSET) + " ::");
+    EXPECT_NE(label.out.find("TESTDISK"), std::string::npos) << label.out;
+}
+
+const CreateCase createCases[] = {
+    {"Default8MbSectors512", "", 512, "GEM"},
+    {"Small2300KbOneSectorClusters", "--size-kb 2300", 512, "GEM"},
+    {"Big16MbSectors1024", "--size-mb 16", 1024, "BGM"},
+    {"WholeWindowSectors2048", "--size-mb 20 --sector-size 2048", 2048, "BGM"},
+    {"Sectors4096", "--size-mb 19 --sector-size 4096", 4096, "BGM"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Geometries, CreateTest, ::testing::ValuesIn(createCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Create, TheFileIsSparseAndHoldsThePartitionWhereTheWindowLooks) {
+    const fs::path dir = workDir("create-sparse");
+    writeTree(sampleTree(), dir / "src");
+    ASSERT_EQ(tool(dir, "create disk.img src").status, 0);
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "disk.img").c_str(), &info), 0);
+    EXPECT_EQ(std::uint64_t(info.st_size), FS_OFFSET + 8 * 1024 * 1024);
+    // The file system's contents only: some 330 KB, far below the 73 MB file.
+    EXPECT_LT(std::uint64_t(info.st_blocks) * 512, 4u * 1024 * 1024);
+
+    // The server's own loader takes it, and finds the boot sector's BPB.
+    DriveImage loaded;
+    ASSERT_EQ(loaded.Load((dir / "disk.img").c_str()), 1);
+    EXPECT_EQ(loaded.partitionStart, 2u);
+    EXPECT_EQ(loaded.bytesPerSector, 512);
+    EXPECT_EQ(loaded.fatCount, 2);
+}
+
+TEST(Create, NamesThatAreNot83AreMappedUniquelyAndPrinted) {
+    const fs::path dir = workDir("create-names");
+    writeWhole(dir / "src" / "Long File Name.txt", Bytes{'1'});
+    writeWhole(dir / "src" / "longfilename.txt", Bytes{'2'});
+    writeWhole(dir / "src" / "LONGFILE.TXT", Bytes{'3'});
+    writeWhole(dir / "src" / "caf\xC3\xA9 menu.text", Bytes{'4'});
+    writeWhole(dir / "src" / ".hidden", Bytes{'5'});
+    writeWhole(dir / "src" / "a+b=c[1].c", Bytes{'6'});
+    writeWhole(dir / "src" / "readme.txt", Bytes{'7'});
+    writeWhole(dir / "src" / "Folder With Spaces" / "x.txt", Bytes{'8'});
+
+    const ToolRun made = tool(dir, "create disk.img src");
+    ASSERT_EQ(made.status, 0) << made.err;
+    // A name that is 8.3 already keeps it (upper case), and so wins the plain
+    // 8.3 form over names that only map to it.
+    const std::string expected =
+        "8.3 name: .hidden -> HIDDEN\n"
+        "8.3 name: Folder With Spaces -> FOLDERWI\n"
+        "8.3 name: Long File Name.txt -> LONGFI~1.TXT\n"
+        "8.3 name: a+b=c[1].c -> A_B_C_1_.C\n"
+        "8.3 name: caf\xC3\xA9 menu.text -> CAF_MENU.TEX\n"
+        "8.3 name: longfilename.txt -> LONGFI~2.TXT\n";
+    EXPECT_EQ(made.out.substr(0, expected.size()), expected) << made.out;
+
+    const ToolRun listed = tool(dir, "ls disk.img");
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    for (const char* name : {"/HIDDEN\n", "/FOLDERWI/\n", "/FOLDERWI/X.TXT\n", "/LONGFI~1.TXT\n", "/LONGFILE.TXT\n",
+                             "/A_B_C_1_.C\n", "/CAF_MENU.TEX\n", "/LONGFI~2.TXT\n", "/README.TXT\n"}) {
+        EXPECT_NE(listed.out.find(name), std::string::npos) << name << " in\n" << listed.out;
+    }
+    const ToolRun got = tool(dir, "get disk.img /longfile.txt -");
+    EXPECT_EQ(got.out, "3");
+}
+
+TEST(Create, FilesThatDoNotFitAreRefusedBeforeAnythingIsWritten) {
+    const fs::path dir = workDir("create-too-big");
+    writeWhole(dir / "src" / "big.bin", pattern(3 * 1024 * 1024, 4));
+
+    const ToolRun small = tool(dir, "create disk.img src --size-mb 3");
+    EXPECT_EQ(small.status, 1);
+    EXPECT_NE(small.err.find("holds only"), std::string::npos) << small.err;
+    EXPECT_NE(small.err.find("use a larger --size-mb or --size-kb"), std::string::npos) << small.err;
+    EXPECT_FALSE(fs::exists(dir / "disk.img"));
+
+    writeWhole(dir / "huge" / "a.bin", pattern(12 * 1024 * 1024, 5));
+    writeWhole(dir / "huge" / "b.bin", pattern(9 * 1024 * 1024, 6));
+    const ToolRun huge = tool(dir, "create disk.img huge");
+    EXPECT_EQ(huge.status, 1);
+    EXPECT_NE(huge.err.find("more than the 20 MB window holds"), std::string::npos) << huge.err;
+    EXPECT_FALSE(fs::exists(dir / "disk.img"));
+
+    // Without a size the default grows to fit.
+    const ToolRun grown = tool(dir, "create disk.img src big.bin");
+    EXPECT_EQ(grown.status, 1) << "big.bin is not in the work folder";
+    const ToolRun fits = tool(dir, "create disk.img src");
+    ASSERT_EQ(fits.status, 0) << fits.err;
+    EXPECT_NE(fits.out.find("8192 KB"), std::string::npos) << fits.out;
+}
+
+TEST(Create, AnExistingImageIsOnlyOverwrittenWithForce) {
+    const fs::path dir = workDir("create-force");
+    writeWhole(dir / "src" / "a.txt", Bytes{'a'});
+    writeWhole(dir / "disk.img", Bytes{'k', 'e', 'e', 'p'});
+
+    const ToolRun refused = tool(dir, "create disk.img src");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("disk.img exists; give --force to overwrite it"), std::string::npos) << refused.err;
+    EXPECT_EQ(readText(dir / "disk.img"), "keep");
+
+    ASSERT_EQ(tool(dir, "create disk.img src --force").status, 0);
+    EXPECT_EQ(tool(dir, "get disk.img /A.TXT -").out, "a");
+}
+
+struct UsageCase {
+    const char* name;
+    const char* args;
+    int status;
+    const char* message;
+};
+
+void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.name; }
+
+class UsageTest : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(UsageTest, WrongArgumentsSayWhat) {
+    const fs::path dir = workDir(std::string("usage-") + GetParam().name);
+    fs::create_directories(dir / "src");
+    const ToolRun run = tool(dir, GetParam().args);
+    EXPECT_EQ(run.status, GetParam().status);
+    EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(dir / "disk.img"));
+}
+
+const UsageCase usageCases[] = {
+    {"NoCommand", "", 2, "Usage:"},
+    {"UnknownCommand", "make disk.img", 2, "unknown command make"},
+    {"CreateWithoutOut", "create", 2, "create needs OUT.img"},
+    {"SizeTooLarge", "create disk.img src --size-kb 20480", 1, "the window holds 64 to 20479 KB"},
+    {"SizeNotANumber", "create disk.img src --size-mb 8x", 2, "bad --size-mb: 8x"},
+    {"OddSectorSize", "create disk.img src --sector-size 8192", 1, "use 512, 1024, 2048 or 4096"},
+    {"TooSmallForFat16", "create disk.img src --size-kb 1024", 1, "too few for a 16-bit FAT"},
+    {"MissingSource", "create disk.img nothing-here", 1, "no such file or folder: nothing-here"},
+    {"UnknownOption", "create disk.img src --fat 12", 2, "unknown option --fat"},
+    {"MissingImage", "info nothing.img", 1, "cannot open nothing.img"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Arguments, UsageTest, ::testing::ValuesIn(usageCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// ls and get on images made by mkfs.fat -A and mtools
+
+struct RefereeCase {
+    const char* name;
+    const char* options;
+    const char* fat;
+};
+
+void PrintTo(const RefereeCase& c, std::ostream* os) { *os << c.name; }
+
+class RefereeImageTest : public ::testing::TestWithParam<RefereeCase> {};
+
+TEST_P(RefereeImageTest, LsAndGetReadWhatMtoolsWrote) {
+    if (!haveTool("mkfs.fat") || !haveTool("mcopy")) GTEST_SKIP() << "mkfs.fat or mcopy missing";
+    const RefereeCase& c = GetParam();
+    const fs::path dir = workDir(std::string("referee-") + c.name);
+    const Tree files = sampleTree();
+    writeTree(files, dir / "src");
+    const ToolRun made = shell(dir, std::string("'") + MAKE_ATARI_IMAGE + "' " + c.options + " disk.img src");
+    ASSERT_EQ(made.status, 0) << made.err;
+    const struct stat before = [&] {
+        struct stat s {};
+        ::stat((dir / "disk.img").c_str(), &s);
+        return s;
+    }();
+    const Bytes original = readWhole(dir / "disk.img");
+
+    const ToolRun info = tool(dir, "info disk.img");
+    EXPECT_EQ(info.status, 0) << info.out << info.err;
+    EXPECT_NE(info.out.find(std::string("File system: ") + c.fat), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Result: the server loads this image; the Atari sees 5 files in 2 folders, 313200 bytes."),
+              std::string::npos)
+        << info.out;
+
+    const ToolRun listed = tool(dir, "ls disk.img /dir");
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("    300001  "), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("  /DIR/BIG.BIN\n"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("  /DIR/SUB/\n"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("2 files, 1 folders, 305001 bytes\n"), std::string::npos) << listed.out;
+
+    const ToolRun got = tool(dir, "get disk.img / out");
+    ASSERT_EQ(got.status, 0) << got.err;
+    for (const auto& [name, content] : files) {
+        EXPECT_TRUE(readWhole(dir / "out" / upper(name)) == content) << name;
+    }
+    const ToolRun one = tool(dir, "get disk.img /Dir/Sub/Deep.txt");
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_TRUE(readWhole(dir / "DEEP.TXT") == files.at("DIR/SUB/DEEP.TXT"));
+
+    // Reading never writes to the image.
+    struct stat after {};
+    ::stat((dir / "disk.img").c_str(), &after);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_TRUE(readWhole(dir / "disk.img") == original);
+}
+
+const RefereeCase refereeCases[] = {
+    {"Fat16Sectors512", "--size-mb 8 --sector-size 512", "FAT16"},
+    {"Fat16Sectors2048", "--size-mb 19 --sector-size 2048", "FAT16"},
+    {"Fat12Sectors1024", "--size-mb 2 --sector-size 1024 --fat 12", "FAT12"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Images, RefereeImageTest, ::testing::ValuesIn(refereeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Hostile images
+
+// A made image, opened with the reader to find where things are.
+struct MadeImage {
+    atari::BuiltImage built;
+    Bytes window;
+    atari::Volume volume;
+
+    MadeImage() {
+        atari::SourceNode root;
+        root.folder = true;
+        atari::SourceNode hello;
+        hello.name = "HELLO.TXT";
+        hello.content = Bytes{'H', 'i'};
+        atari::SourceNode sub;
+        sub.name = "SUB";
+        sub.folder = true;
+        atari::SourceNode data;
+        data.name = "DATA.BIN";
+        data.content = pattern(3000, 7);
+        sub.children.push_back(data);
+        root.children = {hello, sub};
+        std::string error;
+        EXPECT_TRUE(atari::buildImage(root, atari::BuildOptions{}, built, error)) << error;
+        reopen();
+    }
+    void reopen() {
+        window.assign(DriveImage::IMAGE_BYTES, 0);
+        atari::fillServerWindow(built, window.data());
+        std::string error;
+        EXPECT_TRUE(atari::openServedVolume(atari::windowOf(window), volume, error)) << error;
+    }
+    // Offsets into built.partition.
+    std::size_t fatEntry(std::uint32_t cluster, std::uint32_t fat = 0) const {
+        return (volume.reservedSectors + fat * volume.sectorsPerFat) * volume.bytesPerSector + cluster * 2;
+    }
+    std::size_t rootEntry(int index) const { return volume.rootStart * volume.bytesPerSector + index * 32; }
+    std::size_t clusterOffset(std::uint32_t cluster) const {
+        return (volume.dataStart + (cluster - 2) * volume.sectorsPerCluster) * std::size_t(volume.bytesPerSector);
+    }
+    void setFat(std::uint32_t cluster, std::uint16_t value) {
+        for (std::uint32_t fat = 0; fat < 2; ++fat) {
+            built.partition[fatEntry(cluster, fat)] = std::uint8_t(value);
+            built.partition[fatEntry(cluster, fat) + 1] = std::uint8_t(value >> 8);
+        }
+    }
+    // Root: HELLO.TXT (cluster 2), SUB (cluster 3); SUB holds ., .., DATA.BIN (clusters 4-6).
+    std::size_t dataEntry() const { return clusterOffset(3) + 64; }
+};
+
+struct HostileCase {
+    const char* name;
+    void (*spoil)(MadeImage&, std::uint64_t& truncateTo);
+    const char* command;  // run on the spoiled image
+    const char* message;  // on stderr, or on stdout for info
+};
+
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
+class HostileImageTest : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileImageTest, ClearErrorNonZeroStatusAndTheImageUntouched) {
+    const HostileCase& c = GetParam();
+    const fs::path dir = workDir(std::string("hostile-") + c.name);
+    MadeImage made;
+    std::uint64_t truncateTo = 0;
+    c.spoil(made, truncateTo);
+    std::string error;
+    ASSERT_TRUE(atari::writeImageFile(made.built, (dir / "disk.img").string(), error)) << error;
+    if (truncateTo != 0) fs::resize_file(dir / "disk.img", truncateTo);
+    const Bytes original = readWhole(dir / "disk.img");
+    fs::permissions(dir / "disk.img", fs::perms::owner_read);
+
+    const ToolRun run = tool(dir, std::string(c.command) + " disk.img" +
+                                  (std::string(c.command) == "get" ? " /SUB/DATA.BIN out.bin" : ""));
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find(c.message), std::string::npos) << run.out << run.err;
+    EXPECT_FALSE(fs::exists(dir / "out.bin"));
+    EXPECT_TRUE(readWhole(dir / "disk.img") == original);
+}
+
+const HostileCase hostileCases[] = {
+    {"WrongChecksumInfo", [](MadeImage& m, std::uint64_t&) { m.built.rootSector[100] ^= 1; }, "info",
+     "Result: the server refuses this image: bad root sector checksum."},
+    {"WrongChecksumLs", [](MadeImage& m, std::uint64_t&) { m.built.rootSector[100] ^= 1; }, "ls",
+     "bad root sector checksum"},
+    {"Inactive",
+     [](MadeImage& m, std::uint64_t&) {
+         m.built.rootSector[0x1C6] = 0;
+         atari::fixRootChecksum(m.built.rootSector.data());
+     },
+     "info", "not active: \"First partition not active\""},
+    {"OutsideWindow",
+     [](MadeImage& m, std::uint64_t&) {
+         m.built.rootSector[0x1CB] = 0xA0;  // start sector 40962
+         atari::fixRootChecksum(m.built.rootSector.data());
+     },
+     "info", "outside the 20971520-byte window (\"Partition outside drive image window\")"},
+    {"TruncatedBeforeTheWindow", [](MadeImage&, std::uint64_t& t) { t = 4096; }, "info",
+     "beyond the file's end: the server sees zeros there"},
+    {"TruncatedInsideTheFileSystem", [](MadeImage& m, std::uint64_t& t) { t = FS_OFFSET + m.clusterOffset(4); },
+     "get", "the image file ends inside sectors"},
+    {"LoopingChain", [](MadeImage& m, std::uint64_t&) { m.setFat(5, 4); }, "get", "is met twice"},
+    {"ChainOutOfRange", [](MadeImage& m, std::uint64_t&) { m.setFat(5, 0xF000); }, "get", "is outside the disk"},
+    {"ChainIntoFreeCluster", [](MadeImage& m, std::uint64_t&) { m.setFat(5, 100); }, "get",
+     "points to a free cluster"},
+    {"SizeBeyondTheChain",
+     [](MadeImage& m, std::uint64_t&) { m.built.partition[m.dataEntry() + 29] = 0x40; },  // 16 KB + 3000
+     "get", "is beyond its cluster chain"},
+    {"FolderCycle",
+     [](MadeImage& m, std::uint64_t&) {
+         m.built.partition[m.dataEntry() + 11] = 0x10;  // DATA.BIN becomes a folder ...
+         m.built.partition[m.dataEntry() + 26] = 3;     // ... that is SUB itself
+     },
+     "ls", "met twice"},
+    {"FolderCycleInfo",
+     [](MadeImage& m, std::uint64_t&) {
+         m.built.partition[m.dataEntry() + 11] = 0x10;
+         m.built.partition[m.dataEntry() + 26] = 3;
+     },
+     "info", "Result: the server loads this image, but the Atari fails reading it"},
+    {"ZeroBytesPerSector",
+     [](MadeImage& m, std::uint64_t&) { m.built.partition[11] = m.built.partition[12] = 0; }, "info",
+     "but the Atari cannot use it: bad boot sector: 0 bytes per sector"},
+    {"FatTooSmall", [](MadeImage& m, std::uint64_t&) { m.built.partition[22] = 1; }, "ls",
+     "cannot hold"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Images, HostileImageTest, ::testing::ValuesIn(hostileCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An ordinary Atari image (partition at sector 2 of the file) is explained.
+TEST(Info, AnOrdinaryImageIsExplainedWithTheOffsetItWouldNeed) {
+    if (!haveTool("mkfs.fat")) GTEST_SKIP() << "mkfs.fat missing";
+    const fs::path dir = workDir("info-ordinary");
+    ASSERT_EQ(shell(dir, "mkfs.fat -A -C fs.img 4096").status, 0);
+    Bytes disk(1024, 0);
+    disk[0x1C6] = 1;
+    disk[0x1C7] = 'G';
+    disk[0x1C8] = 'E';
+    disk[0x1C9] = 'M';
+    disk[0x1CD] = 2;
+    disk[0x1CF] = 0;
+    disk[0x1D0] = 0x20;  // 8192 sectors
+    atari::fixRootChecksum(disk.data());
+    const Bytes fsBytes = readWhole(dir / "fs.img");
+    disk.insert(disk.end(), fsBytes.begin(), fsBytes.end());
+    writeWhole(dir / "ordinary.img", disk);
+
+    const ToolRun run = tool(dir, "info ordinary.img");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("beyond the file's end: the server sees zeros there"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Note: the file holds a boot sector at file offset 1024, where an ordinary disk has "
+                           "partition 0; the server needs it at file offset 65127424"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("vexlo-image create NEW.img FOLDER"), std::string::npos) << run.out;
+}
+
+// The server's trace areas, from its own arithmetic: 2 FATs of 32 sectors
+// and 512 root entries make fat 1-64, dir 65-80, data from 81.
+TEST(Info, TellsTheServersTraceAreasAndTheBootSector) {
+    const fs::path dir = workDir("info-areas");
+    writeTree(sampleTree(), dir / "src");
+    ASSERT_EQ(tool(dir, "create disk.img src").status, 0);
+    const ToolRun run = tool(dir, "info disk.img");
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (const char* line :
+         {"Root sector: word sum 0x1234, as the server needs\n",
+          "Partition 0: flags 0x01 (active), id GEM, start sector 2, 16384 sectors (8192 KB); disk 143586 sectors\n",
+          "Boot sector: buffer offset 1024 = file offset 65127424 (file sector 127202), inside the window\n",
+          "Boot sector: 512 bytes a sector, 2 sectors a cluster, 1 reserved, 2 FATs of 32 sectors, 512 root "
+          "entries, 16384 sectors, media 0xF8, 32 sectors a track, 2 sides\n",
+          "Server trace: boot 0, fat 1-64, dir 65-80, data from 81\n",
+          "File system: FAT16, 8143 clusters of 1024 bytes; FAT from sector 1, root folder 65-96, data from sector "
+          "97\n"}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "in\n" << run.out;
+    }
+}
+
+// The folder window Vexlo serves is what create writes, from the same code.
+TEST(FolderWindow, HoldsWhatCreateWritesAtTheWindowsPlaces) {
+    const fs::path dir = workDir("folder-window");
+    writeTree(sampleTree(), dir / "src");
+    ASSERT_EQ(tool(dir, "create disk.img src").status, 0);
+    std::string summary;
+    std::string error;
+    const auto window = atari::windowFromFolder((dir / "src").string(), summary, error);
+    ASSERT_TRUE(window) << error;
+    EXPECT_EQ(summary, "drive image built in memory from folder " + (dir / "src").string() +
+                           ": 8192 KB, 0 names mapped to 8.3");
+    Bytes loaded;
+    std::uint64_t size = 0;
+    ASSERT_TRUE(atari::loadWindow((dir / "disk.img").string(), loaded, size, error)) << error;
+    loaded.resize(DriveImage::IMAGE_BYTES, 0);
+    EXPECT_TRUE(std::equal(loaded.begin(), loaded.end(), window.get()));
+
+    const auto none = atari::windowFromFolder((dir / "missing").string(), summary, error);
+    EXPECT_FALSE(none);
+}
+
+}  // namespace
