@@ -37,7 +37,6 @@ if(WIN32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   set(CPACK_GENERATOR DEB)
-  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VEXLO_PACKAGE_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
@@ -52,11 +51,12 @@ endif()
 
 # The source archive: the checkout without builds and version control
 # (what .gitignore leaves out), matched below the source folder only.
+# Backslashes doubled: CPack reads these back from its generated config.
 set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_SOURCE_PACKAGE_FILE_NAME vexlo-${PROJECT_VERSION})
-string(REGEX REPLACE "([][+.*()^$?|\\])" "\\\\\\1" vexlo_source_re "${PROJECT_SOURCE_DIR}")
+string(REGEX REPLACE "([][+.*()^$?|\\])" "\\\\\\\\\\1" vexlo_source_re "${PROJECT_SOURCE_DIR}")
 set(CPACK_SOURCE_IGNORE_FILES
-    "^${vexlo_source_re}/\\.git(/|$)" "^${vexlo_source_re}/build[^/]*/"
-    "^${vexlo_source_re}/out[^/]*/" "\\.swp$" "~$")
+    "^${vexlo_source_re}/\\\\.git(/|$)" "^${vexlo_source_re}/build[^/]*/"
+    "^${vexlo_source_re}/out[^/]*/" "\\\\.swp$" "~$")
 
 include(CPack)
