@@ -22,7 +22,12 @@ set(VEXLO_INSTALL_UDEVRULESDIR "lib/udev/rules.d" CACHE STRING
     "Folder (relative to the prefix) for the udev rule")
 
 # The programs that reach the cartridge, and the helpers beside them.
-set(vexlo_cartridge_programs Vexlo VexloFPGAUpdate)
+set(vexlo_cartridge_programs)
+foreach(target Vexlo VexloFPGAUpdate)
+  if(TARGET ${target})
+    list(APPEND vexlo_cartridge_programs ${target})
+  endif()
+endforeach()
 set(vexlo_helper_programs)
 if(TARGET vexlo_xsvf)
   list(APPEND vexlo_helper_programs vexlo_xsvf)
@@ -34,7 +39,7 @@ foreach(target vexlo_image vexlo-image)
 endforeach()
 
 # Manual pages of what is installed (docs/man/NAME.1).
-set(vexlo_man_pages Vexlo VexloFPGAUpdate)
+set(vexlo_man_pages ${vexlo_cartridge_programs})
 if(TARGET vexlo_xsvf)
   list(APPEND vexlo_man_pages vexlo-xsvf)
 endif()
@@ -59,11 +64,15 @@ if(NOT WIN32)
   # <build>/lib/vexlo/opendriver, holds nothing): a build RUNPATH padded for
   # rewriting at install would hold empty entries, which the loader takes
   # for the current folder.
-  set_target_properties(${vexlo_cartridge_programs} PROPERTIES
-    INSTALL_RPATH "\$ORIGIN/${vexlo_lib_from_bin}/opendriver"
-    BUILD_WITH_INSTALL_RPATH ON)
-  install(TARGETS ${vexlo_cartridge_programs} ${vexlo_helper_programs}
-          RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(vexlo_cartridge_programs)
+    set_target_properties(${vexlo_cartridge_programs} PROPERTIES
+      INSTALL_RPATH "\$ORIGIN/${vexlo_lib_from_bin}/opendriver"
+      BUILD_WITH_INSTALL_RPATH ON)
+  endif()
+  if(vexlo_cartridge_programs OR vexlo_helper_programs)
+    install(TARGETS ${vexlo_cartridge_programs} ${vexlo_helper_programs}
+            RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
 
   # Shared libraries are not programs: no execute bits (Debian policy).
   set(vexlo_lib_permissions OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
@@ -121,7 +130,9 @@ else()
   # Copied as they are (install(TARGETS) would strip the symbol table that
   # the DLL's calling-convention check reads); debug information is dropped
   # when a package is made.
-  install(PROGRAMS ${vexlo_programs} DESTINATION .)
+  if(vexlo_programs)
+    install(PROGRAMS ${vexlo_programs} DESTINATION .)
+  endif()
   if(TARGET vexlo_emulator)
     install(PROGRAMS $<TARGET_FILE:vexlo_emulator> DESTINATION emulator)
   endif()
