@@ -1,0 +1,178 @@
+# What `cmake --install` puts where, and so what the packages hold. Keyed on
+# target names: a component whose target does not exist in this build (the
+# open-source driver without libftdi1, a folder not there yet) is left out.
+#
+# Linux, under the prefix:
+#   bin/                     Vexlo, VexloFPGAUpdate, vexlo-xsvf, vexlo-image, vexlo-emulate
+#   lib/vexlo/emulator/      libftd2xx.so of the cartridge emulator
+#   lib/vexlo/opendriver/    libftd2xx.so of the open-source driver
+#   lib/udev/rules.d/        the cartridge's udev rule
+#   share/man/man1/          the manual pages
+#   share/doc/vexlo/         README.md, docs/, LICENSE, copyright, changelog.gz
+# Windows (the ZIP's folder):
+#   Vexlo.exe, VexloFPGAUpdate.exe, vexlo-xsvf.exe, vexlo-image.exe,
+#   emulator/Ftd2xx.dll, doc/*.txt, README.txt, LICENSE.txt
+include(GNUInstallDirs)
+# Named after the package, not the project (GNUInstallDirs' DOCDIR).
+set(vexlo_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/vexlo)
+
+set(VEXLO_INSTALL_LIBDIR "lib/vexlo" CACHE STRING
+    "Private folder (relative to the prefix) for the driver libraries")
+set(VEXLO_INSTALL_UDEVRULESDIR "lib/udev/rules.d" CACHE STRING
+    "Folder (relative to the prefix) for the udev rule")
+
+# The programs that reach the cartridge, and the helpers beside them.
+set(vexlo_cartridge_programs)
+foreach(target Vexlo VexloFPGAUpdate)
+  if(TARGET ${target})
+    list(APPEND vexlo_cartridge_programs ${target})
+  endif()
+endforeach()
+set(vexlo_helper_programs)
+if(TARGET vexlo_xsvf)
+  list(APPEND vexlo_helper_programs vexlo_xsvf)
+endif()
+foreach(target vexlo_image vexlo-image)
+  if(TARGET ${target})
+    list(APPEND vexlo_helper_programs ${target})
+  endif()
+endforeach()
+
+# Manual pages of what is installed (docs/man/NAME.1).
+set(vexlo_man_pages ${vexlo_cartridge_programs})
+if(TARGET vexlo_xsvf)
+  list(APPEND vexlo_man_pages vexlo-xsvf)
+endif()
+if(vexlo_helper_programs MATCHES "vexlo[-_]image")
+  list(APPEND vexlo_man_pages vexlo-image)
+endif()
+if(NOT WIN32)
+  list(APPEND vexlo_man_pages vexlo-emulate)
+endif()
+
+set(vexlo_text_in ${PROJECT_SOURCE_DIR}/cmake/package)
+
+if(NOT WIN32)
+  # Which libftd2xx.so an installed program loads when nothing is set: the
+  # open-source driver of this package, when it is in it. The RUNPATH names
+  # its folder relative to the program, so the install can be moved;
+  # LD_LIBRARY_PATH still comes first, and without that folder the search
+  # goes on to the system's libraries (FTDI's driver) as before.
+  file(RELATIVE_PATH vexlo_lib_from_bin
+       /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${VEXLO_INSTALL_LIBDIR})
+  # The build tree's programs carry the same RUNPATH (its folder,
+  # <build>/lib/vexlo/opendriver, holds nothing): a build RUNPATH padded for
+  # rewriting at install would hold empty entries, which the loader takes
+  # for the current folder.
+  if(vexlo_cartridge_programs)
+    set_target_properties(${vexlo_cartridge_programs} PROPERTIES
+      INSTALL_RPATH "\$ORIGIN/${vexlo_lib_from_bin}/opendriver"
+      BUILD_WITH_INSTALL_RPATH ON)
+  endif()
+  if(vexlo_cartridge_programs OR vexlo_helper_programs)
+    install(TARGETS ${vexlo_cartridge_programs} ${vexlo_helper_programs}
+            RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+
+  # Shared libraries are not programs: no execute bits (Debian policy).
+  set(vexlo_lib_permissions OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  if(TARGET vexlo_emulator)
+    install(TARGETS vexlo_emulator
+            LIBRARY DESTINATION ${VEXLO_INSTALL_LIBDIR}/emulator PERMISSIONS ${vexlo_lib_permissions})
+    set(VEXLO_EMULATOR_FROM_BIN "${vexlo_lib_from_bin}/emulator")
+    configure_file(${PROJECT_SOURCE_DIR}/tools/linux/vexlo-emulate.in
+                   ${PROJECT_BINARY_DIR}/install/vexlo-emulate @ONLY)
+    install(PROGRAMS ${PROJECT_BINARY_DIR}/install/vexlo-emulate DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+  if(TARGET vexlo_opendriver)
+    install(TARGETS vexlo_opendriver
+            LIBRARY DESTINATION ${VEXLO_INSTALL_LIBDIR}/opendriver PERMISSIONS ${vexlo_lib_permissions})
+  endif()
+
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/linux/99-vexlo-cartridge.rules
+          DESTINATION ${VEXLO_INSTALL_UDEVRULESDIR})
+
+  # Manual pages, compressed as man and Debian expect them.
+  find_program(VEXLO_GZIP gzip REQUIRED)
+  set(gz_pages)
+  foreach(page ${vexlo_man_pages})
+    set(gz ${PROJECT_BINARY_DIR}/install/man/${page}.1.gz)
+    add_custom_command(OUTPUT ${gz}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/install/man
+      COMMAND ${VEXLO_GZIP} -9nc ${PROJECT_SOURCE_DIR}/docs/man/${page}.1 > ${gz}
+      DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page}.1 VERBATIM)
+    list(APPEND gz_pages ${gz})
+  endforeach()
+
+  # The Debian changelog of the binary package, dated by the version's release.
+  set(VEXLO_CHANGELOG ${PROJECT_BINARY_DIR}/install/changelog)
+  configure_file(${vexlo_text_in}/changelog.in ${VEXLO_CHANGELOG} @ONLY)
+  add_custom_command(OUTPUT ${VEXLO_CHANGELOG}.gz
+    COMMAND ${VEXLO_GZIP} -9nc ${VEXLO_CHANGELOG} > ${VEXLO_CHANGELOG}.gz
+    DEPENDS ${VEXLO_CHANGELOG} VERBATIM)
+  add_custom_target(vexlo_install_docs ALL DEPENDS ${gz_pages} ${VEXLO_CHANGELOG}.gz)
+  install(FILES ${gz_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  configure_file(${vexlo_text_in}/copyright.in ${PROJECT_BINARY_DIR}/install/copyright @ONLY)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+                ${PROJECT_BINARY_DIR}/install/copyright ${VEXLO_CHANGELOG}.gz
+          DESTINATION ${vexlo_docdir})
+  file(GLOB vexlo_docs ${PROJECT_SOURCE_DIR}/docs/*.md)
+  install(FILES ${vexlo_docs} DESTINATION ${vexlo_docdir}/docs)
+
+else()
+  # The ZIP: programs at the top, the emulator in a subfolder so that it is
+  # never loaded by accident, texts with Windows line ends.
+  set(vexlo_programs)
+  foreach(target ${vexlo_cartridge_programs} ${vexlo_helper_programs})
+    list(APPEND vexlo_programs $<TARGET_FILE:${target}>)
+  endforeach()
+  # Copied as they are (install(TARGETS) would strip the symbol table that
+  # the DLL's calling-convention check reads); debug information is dropped
+  # when a package is made.
+  if(vexlo_programs)
+    install(PROGRAMS ${vexlo_programs} DESTINATION .)
+  endif()
+  if(TARGET vexlo_emulator)
+    install(PROGRAMS $<TARGET_FILE:vexlo_emulator> DESTINATION emulator)
+  endif()
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      file(GLOB binaries \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/*.exe\" \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/emulator/*.dll\")
+      foreach(binary \${binaries})
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug \"\${binary}\" COMMAND_ERROR_IS_FATAL ANY)
+      endforeach()
+    endif()")
+
+  # Manual pages as plain text, rendered here with groff.
+  find_program(VEXLO_GROFF groff)
+  set(txt_pages)
+  if(VEXLO_GROFF)
+    foreach(page ${vexlo_man_pages})
+      set(txt ${PROJECT_BINARY_DIR}/install/doc/${page}.txt)
+      add_custom_command(OUTPUT ${txt}
+        COMMAND ${CMAKE_COMMAND} -DGROFF=${VEXLO_GROFF} -DIN=${PROJECT_SOURCE_DIR}/docs/man/${page}.1
+                -DOUT=${txt} -P ${PROJECT_SOURCE_DIR}/cmake/man-to-text.cmake
+        DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page}.1 ${PROJECT_SOURCE_DIR}/cmake/man-to-text.cmake
+        VERBATIM)
+      list(APPEND txt_pages ${txt})
+    endforeach()
+  else()
+    message(WARNING "groff not found (Debian package groff-base): the ZIP will lack the manual pages")
+  endif()
+  set(readme ${PROJECT_BINARY_DIR}/install/README.txt)
+  set(license ${PROJECT_BINARY_DIR}/install/LICENSE.txt)
+  add_custom_command(OUTPUT ${readme} ${license}
+    COMMAND ${CMAKE_COMMAND} -DIN=${vexlo_text_in}/README-windows.txt -DOUT=${readme}
+            -DVERSION=${PROJECT_VERSION} -P ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
+    COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/LICENSE -DOUT=${license}
+            -P ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
+    DEPENDS ${vexlo_text_in}/README-windows.txt ${PROJECT_SOURCE_DIR}/LICENSE
+            ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
+    VERBATIM)
+  add_custom_target(vexlo_install_docs ALL DEPENDS ${txt_pages} ${readme} ${license})
+  install(FILES ${readme} ${license} DESTINATION .)
+  if(txt_pages)
+    install(FILES ${txt_pages} DESTINATION doc)
+  endif()
+endif()
