@@ -171,7 +171,7 @@ const DrvimgCase cases[] = {
     {"Fat12Sectors2048", Source::script, "--size-mb 4 --sector-size 2048 --fat 12", "list;readall", 12},
     {"CreatedDefault", Source::create, "", "list;readall", 16},
     {"CreatedBig", Source::create, "--size-mb 20", "list;read:/dir/big.bin;readall", 16},
-    {"CreatedSectors4096", Source::create, "--size-mb 12 --sector-size 4096", "readall", 16},
+    {"CreatedSectors1024", Source::create, "--size-mb 12 --sector-size 1024", "readall", 16},
     {"Folder", Source::folder, "", "list;readall", 16},
 };
 
