@@ -211,8 +211,10 @@ int pollDevice(Device& d) {
 
 DWORD take(Device& d, std::uint8_t* out, DWORD want) {
     const DWORD n = static_cast<DWORD>(std::min<std::size_t>(want, d.queued()));
-    std::memcpy(out, d.rx.data() + d.rxHead, n);
-    d.rxHead += n;
+    if (n != 0) {  // rx may have no storage yet
+        std::memcpy(out, d.rx.data() + d.rxHead, n);
+        d.rxHead += n;
+    }
     return n;
 }
 

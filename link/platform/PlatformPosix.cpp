@@ -16,14 +16,19 @@ const char* driverLibraryName() {
 }
 
 namespace {
-std::string lastLoadError;  // dlerror's text is gone after the next dl call
+// dlerror's text is gone after the next dl call. A function's static, as the
+// updater loads its driver while the globals are still being constructed.
+std::string& lastLoadError() {
+    static std::string text;
+    return text;
+}
 }  // namespace
 
 void* loadLibrary(const char* fileName) {
     void* library = dlopen(fileName, RTLD_NOW);
     if (library == nullptr) {
         const char* reason = dlerror();
-        lastLoadError = reason != nullptr ? reason : "unknown reason";
+        lastLoadError() = reason != nullptr ? reason : "unknown reason";
     }
     return library;
 }
@@ -34,7 +39,7 @@ std::string loadFailureNote(const char* fileName) {
 #else
     const char* pathVariable = "LD_LIBRARY_PATH";
 #endif
-    return std::string("Error: the driver library ") + fileName + " could not be loaded (" + lastLoadError +
+    return std::string("Error: the driver library ") + fileName + " could not be loaded (" + lastLoadError() +
            "). Install FTDI's D2XX library so that " + driverLibraryName() +
            " is on the library path, or use this project's open-source driver by setting " + pathVariable +
            " to the folder of its " + driverLibraryName() + " (see README.md).";

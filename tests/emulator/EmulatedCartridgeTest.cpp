@@ -659,6 +659,11 @@ TEST(AtariSide, SwitchedOffCartridgeEndsTheRunWithoutRequests) {
     DWORD n = 0, rx = 0, tx = 0, ev = 0;
     cart.write(h, power, 3, &n);
     cart.read(h, power, 1, &n);
+    // Polls counted before the signal must appear in the log whenever the
+    // stop is handled.
+    for (int i = 0; i < 3; ++i) {
+        cart.getStatus(h, &rx, &tx, &ev);
+    }
     raise(stopSignal);
     for (;;) {
         cart.getStatus(h, &rx, &tx, &ev);
