@@ -201,7 +201,6 @@ std::vector<RunCase> runCases() {
          "Error: -1: -prg path not found. (@)\nError: -1: -uc path not found. (@)\n"
          "Error: -1: -data path not found. (@)\n",
          ""},
-        {"folderAsDriveImage", {"-drvimg", "{dir}"}, nullptr, -1, "", "Error: -1: -drvimg path not found. (@)\n", ""},
         // Opening a named pipe would wait for a writer for ever.
         {"pipesAreNotFound", {"-dbg", "{fifo}", "-drvimg", "{fifo}"}, nullptr, -1, "",
          "Error: -1: -dbg path not found. (@)\nError: -1: -drvimg path not found. (@)\n", ""},
@@ -383,6 +382,9 @@ const DriveImageCase kDriveImageCases[] = {
     {"afterUploads", {"-drvimg", "{img}", "-data", "{data}"}, 1, "Uploading data {data}.\n" + kTime,
      kPowered + " hdr9 w2 w101 hdr7 R status"},
     {"switchedOff", {"-drvimg", "{img}", "-prg", "{prg}"}, 0, kBanner, "open hdr12 R status"},
+    // A folder is built into an image in memory, before the cartridge is opened.
+    {"folder", {"-drvimg", "{dir}"}, 1,
+     "drive image built in memory from folder {dir}: 8192 KB, 0 names mapped to 8.3\n" + kTime, kPowered + " status"},
 };
 
 class VexloDriveImage : public VexloTest, public testing::WithParamInterface<DriveImageCase> {};
