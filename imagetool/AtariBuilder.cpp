@@ -270,7 +270,7 @@ struct Writer {
                 Bytes read;
                 const Bytes* content = &node.content;
                 if (!node.hostPath.empty()) {
-                    std::ifstream in(fs::path(node.hostPath), std::ios::binary);
+                    std::ifstream in(pathOf(node.hostPath), std::ios::binary);
                     read.resize(std::size_t(node.size));
                     in.read(reinterpret_cast<char*>(read.data()), std::streamsize(read.size()));
                     if (!in || in.peek() != std::ifstream::traits_type::eof()) {
@@ -312,15 +312,15 @@ void dosTime(fs::file_time_type when, std::uint16_t& time, std::uint16_t& date) 
 bool scanFolder(const fs::path& folder, SourceNode& node, std::size_t depth, std::uint64_t& total,
                 std::string& error) {
     if (depth > MAX_HOST_DEPTH) {
-        error = "folders nested deeper than " + std::to_string(MAX_HOST_DEPTH) + " levels at " + folder.string();
+        error = "folders nested deeper than " + std::to_string(MAX_HOST_DEPTH) + " levels at " + textOf(folder);
         return false;
     }
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const fs::path path = it->path();
         SourceNode child;
-        child.name = path.filename().string();
-        child.hostPath = path.string();
+        child.name = textOf(path.filename());
+        child.hostPath = textOf(path);
         const fs::file_status status = fs::status(path, ec);
         if (ec) break;
         std::error_code timeError;
@@ -344,7 +344,7 @@ bool scanFolder(const fs::path& folder, SourceNode& node, std::size_t depth, std
         node.children.push_back(std::move(child));
     }
     if (ec) {
-        error = "cannot read " + folder.string() + ": " + ec.message();
+        error = "cannot read " + textOf(folder) + ": " + ec.message();
         return false;
     }
     return true;
@@ -374,14 +374,14 @@ bool scanSources(const std::vector<std::string>& paths, SourceNode& root, std::s
     root.folder = true;
     std::uint64_t total = 0;
     for (const std::string& path : paths) {
-        const fs::path host = fs::path(path);
+        const fs::path host = pathOf(path);
         std::error_code ec;
         const fs::file_status status = fs::status(host, ec);
         if (fs::is_directory(status)) {
             if (!scanFolder(host, root, 1, total, error)) return false;
         } else if (fs::is_regular_file(status)) {
             SourceNode file;
-            file.name = host.filename().string();
+            file.name = textOf(host.filename());
             file.hostPath = path;
             file.size = fs::file_size(host, ec);
             const auto when = fs::last_write_time(host, ec);
@@ -515,7 +515,7 @@ void fillServerWindow(const BuiltImage& image, std::uint8_t* window) {
 
 bool isFolder(const std::string& path) {
     std::error_code ec;
-    return fs::is_directory(fs::path(path), ec);
+    return fs::is_directory(pathOf(path), ec);
 }
 
 std::unique_ptr<std::uint8_t[]> windowFromFolder(const std::string& folder, std::string& summary,
@@ -537,7 +537,7 @@ std::unique_ptr<std::uint8_t[]> windowFromFolder(const std::string& folder, std:
 }
 
 bool writeImageFile(const BuiltImage& image, const std::string& path, std::string& error) {
-    const fs::path out = fs::path(path);
+    const fs::path out = pathOf(path);
     {
         std::ofstream file(out, std::ios::binary | std::ios::trunc);
         if (!file) {

@@ -49,7 +49,7 @@ std::string upper(std::string text) {
 }  // namespace
 
 bool loadWindow(const std::string& path, Bytes& buffer, std::uint64_t& fileSize, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(pathOf(path), std::ios::binary);
     if (!in) {
         error = "cannot open " + path;
         return false;

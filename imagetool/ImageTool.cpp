@@ -1,5 +1,6 @@
 #include "ImageTool.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -94,10 +95,10 @@ int create(const std::vector<std::string>& args) {
     const std::string out = positional[0];
     const std::vector<std::string> sources(positional.begin() + 1, positional.end());
     std::error_code ec;
-    if (fs::exists(fs::path(out), ec) && !force) {
+    if (fs::exists(pathOf(out), ec) && !force) {
         return fail(out + " exists; give --force to overwrite it");
     }
-    if (fs::is_directory(fs::path(out), ec)) return fail(out + " is a folder");
+    if (fs::is_directory(pathOf(out), ec)) return fail(out + " is a folder");
 
     SourceNode root;
     std::string error;
@@ -182,7 +183,7 @@ bool openImage(const std::string& path, Bytes& buffer, Volume& volume, std::stri
 
 // A boot sector that other tools would take, at a file offset outside the window.
 bool plausibleBootSector(const std::string& path, std::uint64_t offset) {
-    std::ifstream in(fs::path(path), std::ios::binary);
+    std::ifstream in(pathOf(path), std::ios::binary);
     std::uint8_t b[512] = {};
     in.seekg(std::streamoff(offset));
     if (!in.read(reinterpret_cast<char*>(b), sizeof b)) return false;
@@ -217,8 +218,10 @@ int info(const std::string& path) {
 
     const std::uint64_t bootBuffer = root.bootBufferOffset();
     const std::uint64_t ordinary = std::uint64_t(root.start) * 512;
+    // ls and get read only what the server serves, so the files come out with another FAT tool.
     const std::string rebuild =
-        "`vexlo-image create NEW.img FOLDER` makes an image the server takes from the image's files";
+        "create can rebuild it: copy the image's files into a folder (any FAT tool reads the partition where "
+        "it is), then `vexlo-image create NEW.img FOLDER`, or serve the folder itself with `Vexlo -drvimg FOLDER`";
     bool bootUsable = false;
     if (!root.bootInWindow()) {
         std::printf("Boot sector: buffer offset %llu is outside the %u-byte window (\"Partition outside drive image "
@@ -237,12 +240,12 @@ int info(const std::string& path) {
     if (!bootUsable || ordinary != fileOffsetOfBuffer(bootBuffer)) {
         if (ordinary != fileOffsetOfBuffer(bootBuffer) && plausibleBootSector(path, ordinary)) {
             std::printf("Note: the file holds a boot sector at file offset %llu, where an ordinary disk has "
-                        "partition 0; the server needs it at file offset %u (start sector %u, file sector %u). "
+                        "partition 0; the server needs it at file offset %u (start sector %u, file sector %u); "
                         "%s.\n",
                         static_cast<unsigned long long>(ordinary), DriveImage::WINDOW_FILE_OFFSET,
                         SERVED_START_SECTOR, SERVED_FILE_SECTOR, rebuild.c_str());
         } else if (!bootUsable) {
-            std::printf("Note: the server needs partition 0 at file offset %u (start sector %u, file sector %u). "
+            std::printf("Note: the server needs partition 0 at file offset %u (start sector %u, file sector %u); "
                         "%s.\n",
                         DriveImage::WINDOW_FILE_OFFSET, SERVED_START_SECTOR, SERVED_FILE_SECTOR, rebuild.c_str());
         }
@@ -343,7 +346,7 @@ bool writeBytes(const fs::path& to, const Bytes& content, std::string& error) {
     out.write(reinterpret_cast<const char*>(content.data()), std::streamsize(content.size()));
     out.close();
     if (!out) {
-        error = "cannot write " + to.string();
+        error = "cannot write " + textOf(to);
         return false;
     }
     return true;
@@ -404,20 +407,20 @@ int get(const std::vector<std::string>& args) {
     }
     std::error_code ec;
     if (start.folder()) {
-        const fs::path dest(positional.size() == 3 ? positional[2] : (start.name == "/" ? "." : start.name));
+        const fs::path dest = pathOf(positional.size() == 3 ? positional[2] : (start.name == "/" ? "." : start.name));
         fs::create_directories(dest, ec);
-        for (const std::string& f : folders) fs::create_directories(dest / fs::path(f), ec);
+        for (const std::string& f : folders) fs::create_directories(dest / pathOf(f), ec);
         for (const auto& [name, content] : files) {
-            const fs::path to = dest / fs::path(name);
-            if (fs::exists(to, ec) && !force) return fail(to.string() + " exists; give --force to overwrite it");
+            const fs::path to = dest / pathOf(name);
+            if (fs::exists(to, ec) && !force) return fail(textOf(to) + " exists; give --force to overwrite it");
             if (!writeBytes(to, content, error)) return fail(error);
         }
-        std::printf("%zu files, %zu folders written to %s\n", files.size(), folders.size(), dest.string().c_str());
+        std::printf("%zu files, %zu folders written to %s\n", files.size(), folders.size(), textOf(dest).c_str());
         return OK;
     }
-    fs::path to(positional.size() == 3 ? positional[2] : start.name);
+    fs::path to = pathOf(positional.size() == 3 ? positional[2] : start.name);
     if (fs::is_directory(to, ec)) to /= start.name;
-    if (fs::exists(to, ec) && !force) return fail(to.string() + " exists; give --force to overwrite it");
+    if (fs::exists(to, ec) && !force) return fail(textOf(to) + " exists; give --force to overwrite it");
     if (!writeBytes(to, files[0].second, error)) return fail(error);
     return OK;
 }
@@ -432,7 +435,11 @@ int runImageTool(int argc, char** argv) {
     }
     const std::string command = args[0];
     args.erase(args.begin());
-    if (command == "-h" || command == "--help" || command == "help") {
+    // Help asked for anywhere (`vexlo-image create --help`) is help, not a mistake.
+    const bool help = command == "-h" || command == "--help" || command == "help" ||
+                      std::find_if(args.begin(), args.end(),
+                                   [](const std::string& a) { return a == "-h" || a == "--help"; }) != args.end();
+    if (help) {
         usage(stdout);
         return OK;
     }

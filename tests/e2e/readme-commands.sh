@@ -24,8 +24,7 @@ LD_LIBRARY_PATH=../emulator VEXLO_EMULATOR=* ../bin/Vexlo *	here
 cat my-cart/*	here
 cmake -S . -B build -G Ninja	tools/run-tests: cmake -S . -B build/ci -G Ninja
 cmake --build build	tools/run-tests: cmake --build build/ci
-tools/make-atari-image \[*	tests/e2e/CMakeLists.txt: usage_scripts run-tests demo fuzz install-deps make-atari-image
-tools/make-atari-image --size-mb 8 --sector-size 1024 disk.img my-atari-files/	tests/e2e/drvimg/DrvimgTest.cpp: --sector-size 1024
+build/bin/vexlo-image *	here
 build/bin/xsvf list top.xsvf > top.txt	here
 sed -n '*p' top.txt	here
 sudo cp tools/linux/99-vexlo-cartridge.rules /etc/udev/rules.d/	exists: tools/linux/99-vexlo-cartridge.rules
@@ -57,12 +56,16 @@ commands=$(awk '
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# The layout after tools/demo: programs, emulator and the demo's samples.
+# The layout after tools/demo: programs, emulator and the demo's samples;
+# and a folder of Atari files for vexlo-image.
 mkdir -p "$work/build/demo/run"
 ln -s "$bin_dir" "$work/build/demo/bin"
 ln -s "$bin_dir" "$work/build/bin"
 ln -s "$emulator_dir" "$work/build/demo/emulator"
 head -c 16384 /dev/urandom > "$work/build/demo/run/firmware.bin"
+mkdir -p "$work/my-atari-files/GAMES"
+printf 'Nothing to play yet.\r\n' > "$work/my-atari-files/GAMES/LIST.TXT"
+head -c 100000 /dev/urandom > "$work/my-atari-files/PICTURE.BIN"
 "$bin_dir/xsvf" build "$source_dir/emulator/samples/top.xsvf.txt" "$work/top.xsvf" ||
   problem "cannot assemble the sample XSVF"
 

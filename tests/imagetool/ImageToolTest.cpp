@@ -455,6 +455,14 @@ const HostileCase hostileCases[] = {
          atari::fixRootChecksum(m.built.rootSector.data());
      },
      "info", "outside the 20971520-byte window (\"Partition outside drive image window\")"},
+    {"OutsideWindowSaysWhereItMustBe",
+     [](MadeImage& m, std::uint64_t&) {
+         m.built.rootSector[0x1CB] = 0xA0;
+         atari::fixRootChecksum(m.built.rootSector.data());
+     },
+     "info",
+     "Note: the server needs partition 0 at file offset 65127424 (start sector 2, file sector 127202); create can "
+     "rebuild it"},
     {"TruncatedBeforeTheWindow", [](MadeImage&, std::uint64_t& t) { t = 4096; }, "info",
      "beyond the file's end: the server sees zeros there"},
     {"TruncatedInsideTheFileSystem", [](MadeImage& m, std::uint64_t& t) { t = FS_OFFSET + m.clusterOffset(4); },
@@ -512,6 +520,8 @@ TEST(Info, AnOrdinaryImageIsExplainedWithTheOffsetItWouldNeed) {
     EXPECT_NE(run.out.find("Note: the file holds a boot sector at file offset 1024, where an ordinary disk has "
                            "partition 0; the server needs it at file offset 65127424"),
               std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("create can rebuild it: copy the image's files into a folder"), std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("vexlo-image create NEW.img FOLDER"), std::string::npos) << run.out;
 }

@@ -382,7 +382,7 @@ const DriveImageCase kDriveImageCases[] = {
     {"afterUploads", {"-drvimg", "{img}", "-data", "{data}"}, 1, "Uploading data {data}.\n" + kTime,
      kPowered + " hdr9 w2 w101 hdr7 R status"},
     {"switchedOff", {"-drvimg", "{img}", "-prg", "{prg}"}, 0, kBanner, "open hdr12 R status"},
-    // A folder is served as an image built from it in memory.
+    // A folder is built into an image in memory, before the cartridge is opened.
     {"folder", {"-drvimg", "{dir}"}, 1,
      "drive image built in memory from folder {dir}: 8192 KB, 0 names mapped to 8.3\n" + kTime, kPowered + " status"},
 };

@@ -250,6 +250,77 @@ Time to execute T
     diff -r "$VEXLO_WORK/files" out/atari >&2 || fail "the Atari read different files"
     ;;
 
+  vexlo-drive-image-created|vexlo-drive-image-folder)
+    # vexlo-image's layout served from a file it wrote, and from a folder
+    # built in memory by Vexlo itself; the emulated Atari reads every file
+    # back. The folder's name and one file's name are not ASCII, and that
+    # file's name is not 8.3 either.
+    prepare yes Vexlo
+    folder="atari files é"
+    mkdir -p "$VEXLO_WORK/inputs/$folder/SUB"
+    sample_file "$VEXLO_WORK/inputs/$folder/HELLO.TXT" 10 H
+    sample_file "$VEXLO_WORK/inputs/$folder/SUB/BIG.BIN" 30000 B
+    sample_file "$VEXLO_WORK/inputs/$folder/Long Name é.text" 50 L
+    cp -R "$VEXLO_WORK/inputs/$folder" "$VEXLO_WORK/expected"
+    mv "$VEXLO_WORK/expected/Long Name é.text" "$VEXLO_WORK/expected/LONGNAME.TEX"
+    if [ "$scenario" = vexlo-drive-image-created ]; then
+      "$VEXLO_NATIVE_BIN/vexlo-image" create "$VEXLO_WORK/inputs/created é.img" "$VEXLO_WORK/inputs/$folder" \
+        > "$VEXLO_WORK/create.txt" || fail "vexlo-image create failed"
+      grep -qx "8.3 name: Long Name é.text -> LONGNAME.TEX" "$VEXLO_WORK/create.txt" ||
+        { cat "$VEXLO_WORK/create.txt" >&2; fail "the 8.3 mapping was not printed"; }
+      run_both "atari=list;readall" Vexlo -drvimg "created é.img"
+    else
+      run_both "atari=list;readall" Vexlo -drvimg "$folder"
+      head -n 1 "$VEXLO_WORK/wine-stdout.txt" > "$VEXLO_WORK/first-line.txt"
+      expect_text "first line" "drive image built in memory from folder $folder: 8192 KB, 1 names mapped to 8.3
+" "$VEXLO_WORK/first-line.txt"
+    fi
+    expect_status 0 "$status"
+    grep -q "^read sector 0 boot $" "$VEXLO_WORK/stdout.txt" || fail "no boot sector request served"
+    diff -r "$VEXLO_WORK/expected" out/atari >&2 || fail "the Atari read different files"
+    ;;
+
+  image-tool)
+    # vexlo-image.exe makes the same image as the native build from the same
+    # files, lists it the same, reads a file back byte for byte (to standard
+    # output too, where a text-mode stream would change it), and keeps an
+    # existing image.
+    prepare no vexlo-image
+    mkdir -p "$VEXLO_WORK/files/SUB" "$VEXLO_WORK/native"
+    sample_file "$VEXLO_WORK/files/HELLO.TXT" 10 H
+    sample_file "$VEXLO_WORK/files/SUB/BIG.BIN" 30000 B
+    sample_file "$VEXLO_WORK/files/Long Name é.text" 50 L
+    touch -d "2024-02-29 12:34:56" "$VEXLO_WORK/files" "$VEXLO_WORK/files/SUB" "$VEXLO_WORK/files"/* \
+      "$VEXLO_WORK/files/SUB"/*
+    native() {  # native ARGS... : the native vexlo-image in $VEXLO_WORK/native
+      (cd "$VEXLO_WORK/native" && "$VEXLO_NATIVE_BIN/vexlo-image" "$@" > stdout.txt 2> stderr.txt)
+      nativeStatus=$?
+    }
+    native create disk.img ../files --size-mb 4 --label WINE
+    run vexlo-image.exe create disk.img ../files --size-mb 4 --label WINE
+    expect_status "$nativeStatus" "$status"
+    expect_status 0 "$status"
+    expect_file "create output (native vs wine)" "$VEXLO_WORK/native/stdout.txt" "$VEXLO_WORK/stdout.txt"
+    expect_file "image (native vs wine)" "$VEXLO_WORK/native/disk.img" disk.img
+    for command in ls info; do
+      native "$command" disk.img
+      run vexlo-image.exe "$command" disk.img
+      expect_status 0 "$status"
+      expect_file "$command output (native vs wine)" "$VEXLO_WORK/native/stdout.txt" "$VEXLO_WORK/stdout.txt"
+    done
+    run vexlo-image.exe get disk.img /SUB/BIG.BIN big.bin
+    expect_status 0 "$status"
+    expect_file "file got back" "$VEXLO_WORK/files/SUB/BIG.BIN" big.bin
+    run vexlo-image.exe get disk.img /LONGNAME.TEX -
+    expect_status 0 "$status"
+    expect_file "file got back to standard output" "$VEXLO_WORK/files/Long Name é.text" "$VEXLO_WORK/stdout.txt"
+    run vexlo-image.exe create disk.img ../files
+    expect_status 1 "$status"
+    expect_text stderr "vexlo-image: disk.img exists; give --force to overwrite it
+" "$VEXLO_WORK/stderr.txt"
+    expect_file "image kept" "$VEXLO_WORK/native/disk.img" disk.img
+    ;;
+
   updater-xsvf)
     # A short XSVF that uses every command, played through the JTAG model.
     prepare yes VexloFPGAUpdate

@@ -171,7 +171,7 @@ const DrvimgCase cases[] = {
     {"Fat12Sectors2048", Source::script, "--size-mb 4 --sector-size 2048 --fat 12", "list;readall", 12},
     {"CreatedDefault", Source::create, "", "list;readall", 16},
     {"CreatedBig", Source::create, "--size-mb 20", "list;read:/dir/big.bin;readall", 16},
-    {"CreatedSectors1024", Source::create, "--size-mb 12 --sector-size 1024", "readall", 16},
+    {"CreatedSectors4096", Source::create, "--size-mb 19 --sector-size 4096", "readall", 16},
     {"Folder", Source::folder, "", "list;readall", 16},
 };
 
@@ -193,6 +193,26 @@ TEST(DrvimgUnloadableImage, EveryRequestIsRefusedAndTheAtariGivesUp) {
     EXPECT_EQ(countOf(run.err, "VexloServer::Handle read sector failed"), 1u) << run.err;
     EXPECT_NE(run.log.find("disk unreadable: boot sector request failed"), std::string::npos) << run.log;
     EXPECT_FALSE(fs::exists(dir / "out" / "atari" / "HELLO.TXT"));
+}
+
+// A folder whose files the window cannot hold is refused before the
+// cartridge is opened: the emulator never sees an open.
+TEST(DrvimgFolder, FilesBeyondTheWindowAreRefusedBeforeTheCartridgeIsOpened) {
+    const fs::path dir = freshDir("FolderTooBig");
+    fs::create_directories(dir / "src");
+    std::ofstream(dir / "src" / "SMALL.TXT") << "small";
+    std::ofstream(dir / "src" / "HUGE.BIN").close();
+    fs::resize_file(dir / "src" / "HUGE.BIN", 21u << 20);  // sparse: no disk space
+
+    const ProgramRun run = runVexlo(dir, "src", "");
+
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.find("Error: -1: -drvimg folder cannot be served: the files come to more than the 20 MB "
+                           "window holds (at src/HUGE.BIN) ("),
+              0u)
+        << run.err;
+    EXPECT_EQ(run.log.find("FT_OpenEx"), std::string::npos) << run.log;
 }
 
 }  // namespace
