@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Corpus.h"
 #include "XsvfText.h"
 
 namespace {
@@ -284,7 +285,7 @@ TEST(XsvfText, ZeroMasksClearsOnlyXtdomaskOperands) {
 
 // ------------------------------------------------------------------ corpus
 
-const std::filesystem::path kCorpus = std::filesystem::path(VEXLO_CORPUS_DIR) / "xsvf";
+const std::filesystem::path kCorpus = testkit::corpusDir() / "xsvf";
 
 std::vector<std::filesystem::path> corpusFiles() {
     std::vector<std::filesystem::path> files;
@@ -303,10 +304,9 @@ Bytes readBytes(const std::filesystem::path& path) {
 }
 
 TEST(XsvfCorpus, EveryFileRoundTripsExactly) {
+    VEXLO_NEED_CORPUS(kCorpus);
     const std::vector<std::filesystem::path> files = corpusFiles();
-    if (files.empty()) {
-        GTEST_SKIP() << "no XSVF corpus at " << kCorpus;
-    }
+    ASSERT_FALSE(files.empty()) << "no XSVF file in " << kCorpus;
     for (const auto& path : files) {
         SCOPED_TRACE(path.filename().string());
         const Bytes original = readBytes(path);
@@ -325,10 +325,9 @@ TEST(XsvfCorpus, EveryFileRoundTripsExactly) {
 }
 
 TEST(XsvfCorpus, ZeroMasksKeepsEverythingButTheMasks) {
+    VEXLO_NEED_CORPUS(kCorpus);
     const std::vector<std::filesystem::path> files = corpusFiles();
-    if (files.empty()) {
-        GTEST_SKIP() << "no XSVF corpus at " << kCorpus;
-    }
+    ASSERT_FALSE(files.empty()) << "no XSVF file in " << kCorpus;
     for (const auto& path : files) {
         SCOPED_TRACE(path.filename().string());
         const Bytes original = readBytes(path);
