@@ -4,7 +4,9 @@
 // as CI configures it): then the test fails.
 #pragma once
 
+#include <cctype>
 #include <filesystem>
+#include <string>
 
 namespace testkit {
 
@@ -18,6 +20,18 @@ inline constexpr const char* corpusXsvfFiles[] = {
     "hackrf_xc2c64a_default_svf2xsvf.xsvf",
     "numato_xc9572xl_counter_svf2xsvf.xsvf",
 };
+
+// A test case's name for a corpus file: its name with '_' for what a test
+// name cannot hold.
+inline std::string corpusCaseName(const char* file) {
+    std::string name = file;
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) {
+            c = '_';
+        }
+    }
+    return name;
+}
 
 }  // namespace testkit
 

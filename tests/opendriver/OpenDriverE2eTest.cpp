@@ -309,14 +309,6 @@ TEST_P(Corpus, PlaysToCompletion) {
 
 INSTANTIATE_TEST_SUITE_P(Files, Corpus,
                          ::testing::ValuesIn(testkit::corpusXsvfFiles),
-                         [](const auto& info) {
-                             std::string n = info.param;
-                             for (char& c : n) {
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) {
-                                     c = '_';
-                                 }
-                             }
-                             return n;
-                         });
+                         [](const auto& info) { return testkit::corpusCaseName(info.param); });
 
 }  // namespace
