@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CartridgeCommands.h"
+#include "Corpus.h"
 #include "NullDriver.h"
 #include "PinDriver.h"
 #include "TapState.h"
@@ -184,9 +185,7 @@ void BM_PlayTop555(benchmark::State& state) {
 BENCHMARK(BM_PlayTop555)->Unit(benchmark::kMillisecond);
 
 void registerCorpus() {
-    const char* names[] = {"hackrf_xc2c64a_default.xsvf", "hackrf_xc2c64a_default_svf2xsvf.xsvf",
-                           "numato_xc9572xl_counter_svf2xsvf.xsvf"};
-    for (const char* name : names) {
+    for (const char* name : testkit::corpusXsvfFiles) {
         const std::string path = bench::corpusXsvfDir() + "/" + name;
         // A list keeps each file at its place while more are added.
         static std::list<std::vector<std::uint8_t>> files;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "Corpus.h"
 #include "XsvfText.h"
 
 namespace bench {
@@ -86,8 +87,8 @@ std::vector<std::uint8_t> readXsvfZeroMasks(const std::string& path) {
 }
 
 std::string corpusXsvfDir() {
-    const char* root = std::getenv("VEXLO_CORPUS");
-    return std::string(root != nullptr && root[0] != '\0' ? root : "/work/shared/corpus") + "/xsvf";
+    const char* root = std::getenv("VEXLO_CORPUS_DIR");
+    return (root != nullptr && root[0] != '\0' ? std::string(root) : testkit::corpusDir().string()) + "/xsvf";
 }
 
 }  // namespace bench

@@ -19,8 +19,8 @@ std::vector<std::uint8_t> syntheticTopXsvf(int blocks, std::int32_t blockWaitUs,
 // read. Scans, TAP moves and waits stay those of the real file.
 std::vector<std::uint8_t> readXsvfZeroMasks(const std::string& path);
 
-// Where the real-world XSVF files are: $VEXLO_CORPUS/xsvf, else
-// /work/shared/corpus/xsvf.
+// Where the real-world XSVF files are: $VEXLO_CORPUS_DIR/xsvf, else the
+// build's VEXLO_CORPUS_DIR/xsvf.
 std::string corpusXsvfDir();
 
 }  // namespace bench

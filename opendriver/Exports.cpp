@@ -61,22 +61,8 @@ VEXLO_EXPORT FT_STATUS FT_API FT_SetBitMode(FT_HANDLE handle, UCHAR mask, UCHAR 
 // Nothing to reload: libusb sees devices as they are plugged.
 VEXLO_EXPORT FT_STATUS FT_API FT_Reload(WORD, WORD) { return FT_OK; }
 
-// Each entry point has exactly the type the programs bind it with.
-static_assert(std::is_same_v<decltype(&FT_Open), PFN_FT_Open>);
-static_assert(std::is_same_v<decltype(&FT_OpenEx), PFN_FT_OpenEx>);
-static_assert(std::is_same_v<decltype(&FT_ListDevices), PFN_FT_ListDevices>);
-static_assert(std::is_same_v<decltype(&FT_Close), PFN_FT_Close>);
-static_assert(std::is_same_v<decltype(&FT_Read), PFN_FT_Read>);
-static_assert(std::is_same_v<decltype(&FT_Write), PFN_FT_Write>);
-static_assert(std::is_same_v<decltype(&FT_ResetDevice), PFN_FT_ResetDevice>);
-static_assert(std::is_same_v<decltype(&FT_Purge), PFN_FT_Purge>);
-static_assert(std::is_same_v<decltype(&FT_SetTimeouts), PFN_FT_SetTimeouts>);
-static_assert(std::is_same_v<decltype(&FT_GetQueueStatus), PFN_FT_GetQueueStatus>);
-static_assert(std::is_same_v<decltype(&FT_SetBaudRate), PFN_FT_SetBaudRate>);
-static_assert(std::is_same_v<decltype(&FT_SetDataCharacteristics), PFN_FT_SetDataCharacteristics>);
-static_assert(std::is_same_v<decltype(&FT_SetFlowControl), PFN_FT_SetFlowControl>);
-static_assert(std::is_same_v<decltype(&FT_GetStatus), PFN_FT_GetStatus>);
-static_assert(std::is_same_v<decltype(&FT_SetUSBParameters), PFN_FT_SetUSBParameters>);
-static_assert(std::is_same_v<decltype(&FT_SetLatencyTimer), PFN_FT_SetLatencyTimer>);
-static_assert(std::is_same_v<decltype(&FT_SetBitMode), PFN_FT_SetBitMode>);
-static_assert(std::is_same_v<decltype(&FT_Reload), PFN_FT_Reload>);
+// Every entry point of the table is here, with exactly the type the
+// programs bind it with.
+#define VEXLO_SAME_TYPE(name, step, missing, params, args) static_assert(std::is_same_v<decltype(&name), PFN_##name>);
+VEXLO_D2XX_ENTRY_POINTS(VEXLO_SAME_TYPE)
+#undef VEXLO_SAME_TYPE

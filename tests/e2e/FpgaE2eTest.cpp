@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "Corpus.h"
 #include "JtagDevice.h"
 #include "ProgramRun.h"
 #include "XsvfText.h"
@@ -239,10 +240,8 @@ class Corpus : public ::testing::TestWithParam<const char*> {};
 // but the scans, TAP paths and waits are those of a real update. Their waits
 // take real time (the updater's clock), about 15 to 35 s per file.
 TEST_P(Corpus, PlaysToCompletion) {
-    const std::string source = std::string(CORPUS_DIR) + "/" + GetParam();
-    if (!fileExists(source)) {
-        GTEST_SKIP() << "corpus file not present: " << source;
-    }
+    const std::string source = (testkit::corpusDir() / "xsvf" / GetParam()).string();
+    VEXLO_NEED_CORPUS(source);
     std::string name = GetParam();
     name = name.substr(0, name.find('.'));
     const std::string dir = makeWorkDir("fpga_corpus_" + name);
@@ -258,17 +257,8 @@ TEST_P(Corpus, PlaysToCompletion) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, Corpus,
-                         ::testing::Values("hackrf_xc2c64a_default.xsvf", "hackrf_xc2c64a_default_svf2xsvf.xsvf",
-                                           "numato_xc9572xl_counter_svf2xsvf.xsvf"),
-                         [](const auto& info) {
-                             std::string n = info.param;
-                             for (char& c : n) {
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) {
-                                     c = '_';
-                                 }
-                             }
-                             return n;
-                         });
+                         ::testing::ValuesIn(testkit::corpusXsvfFiles),
+                         [](const auto& info) { return testkit::corpusCaseName(info.param); });
 
 // ------------------------------------------------------------------ remote_bitbang
 

@@ -3,15 +3,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "Corpus.h"
 #include "JtagDevice.h"
 #include "JtagFake.h"
 #include "PinDriver.h"
 #include "UpdaterFixture.h"
 #include "XsvfText.h"
-
-#ifndef VEXLO_CORPUS_DIR
-#define VEXLO_CORPUS_DIR ""
-#endif
 
 namespace {
 
@@ -182,16 +179,9 @@ TEST_F(JtagModelTest, BlockShiftReachesTheDevice) {
 }
 
 TEST_F(JtagModelTest, RealFilesPlayToCompletion) {
-    const char* files[] = {
-        "hackrf_xc2c64a_default.xsvf",
-        "hackrf_xc2c64a_default_svf2xsvf.xsvf",
-        "numato_xc9572xl_counter_svf2xsvf.xsvf",
-    };
-    const std::filesystem::path dir = std::filesystem::path(VEXLO_CORPUS_DIR) / "xsvf";
-    if (!std::filesystem::exists(dir)) {
-        GTEST_SKIP() << "no corpus at " << dir;
-    }
-    for (const char* name : files) {
+    const std::filesystem::path dir = testkit::corpusDir() / "xsvf";
+    VEXLO_NEED_CORPUS(dir);
+    for (const char* name : testkit::corpusXsvfFiles) {
         SCOPED_TRACE(name);
         std::ifstream in(dir / name, std::ios::binary);
         ASSERT_TRUE(in) << "missing " << name;

@@ -13,6 +13,7 @@
 
 #include "AtariDisk.h"
 #include "AtariImageFiles.h"
+#include "Corpus.h"
 #include "ProgramRun.h"
 #include "XsvfText.h"
 
@@ -279,10 +280,8 @@ TEST(OpenDriverE2e, TheAtariReadsEveryFileBackThroughTheServer) {
 class Corpus : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Corpus, PlaysToCompletion) {
-    const std::string source = std::string(CORPUS_DIR) + "/" + GetParam();
-    if (!fileExists(source)) {
-        GTEST_SKIP() << "corpus file not present: " << source;
-    }
+    const std::string source = (testkit::corpusDir() / "xsvf" / GetParam()).string();
+    VEXLO_NEED_CORPUS(source);
     const std::string dir = dirFor();
     auto xsvf = readBytes(source);
     zeroXsvfTdoMasks(xsvf);
@@ -310,16 +309,7 @@ TEST_P(Corpus, PlaysToCompletion) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, Corpus,
-                         ::testing::Values("hackrf_xc2c64a_default.xsvf", "hackrf_xc2c64a_default_svf2xsvf.xsvf",
-                                           "numato_xc9572xl_counter_svf2xsvf.xsvf"),
-                         [](const auto& info) {
-                             std::string n = info.param;
-                             for (char& c : n) {
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) {
-                                     c = '_';
-                                 }
-                             }
-                             return n;
-                         });
+                         ::testing::ValuesIn(testkit::corpusXsvfFiles),
+                         [](const auto& info) { return testkit::corpusCaseName(info.param); });
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Corpus.h"
 #include "XsvfText.h"
 
 namespace {
@@ -284,29 +285,36 @@ TEST(XsvfText, ZeroMasksClearsOnlyXtdomaskOperands) {
 
 // ------------------------------------------------------------------ corpus
 
-const std::filesystem::path kCorpus = std::filesystem::path(VEXLO_CORPUS_DIR) / "xsvf";
+const std::filesystem::path kCorpus = testkit::corpusDir() / "xsvf";
 
-std::vector<std::filesystem::path> corpusFiles() {
-    std::vector<std::filesystem::path> files;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(kCorpus, ec)) {
-        if (entry.path().extension() == ".xsvf") {
-            files.push_back(entry.path());
+// Every .xsvf file of the corpus; skips, or fails where the corpus is
+// required, when there is none.
+class XsvfCorpus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(kCorpus, ec)) {
+            if (entry.path().extension() == ".xsvf") {
+                files.push_back(entry.path());
+            }
+        }
+        if (files.empty()) {
+            if (testkit::corpusRequired) {
+                FAIL() << "no XSVF file in " << kCorpus;
+            }
+            GTEST_SKIP() << "no XSVF file in " << kCorpus;
         }
     }
-    return files;
-}
+
+    std::vector<std::filesystem::path> files;
+};
 
 Bytes readBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-TEST(XsvfCorpus, EveryFileRoundTripsExactly) {
-    const std::vector<std::filesystem::path> files = corpusFiles();
-    if (files.empty()) {
-        GTEST_SKIP() << "no XSVF corpus at " << kCorpus;
-    }
+TEST_F(XsvfCorpus, EveryFileRoundTripsExactly) {
     for (const auto& path : files) {
         SCOPED_TRACE(path.filename().string());
         const Bytes original = readBytes(path);
@@ -324,11 +332,7 @@ TEST(XsvfCorpus, EveryFileRoundTripsExactly) {
     }
 }
 
-TEST(XsvfCorpus, ZeroMasksKeepsEverythingButTheMasks) {
-    const std::vector<std::filesystem::path> files = corpusFiles();
-    if (files.empty()) {
-        GTEST_SKIP() << "no XSVF corpus at " << kCorpus;
-    }
+TEST_F(XsvfCorpus, ZeroMasksKeepsEverythingButTheMasks) {
     for (const auto& path : files) {
         SCOPED_TRACE(path.filename().string());
         const Bytes original = readBytes(path);
