@@ -90,7 +90,7 @@ if(NOT WIN32)
             LIBRARY DESTINATION ${VEXLO_INSTALL_LIBDIR}/opendriver PERMISSIONS ${vexlo_lib_permissions})
   endif()
 
-  install(FILES ${PROJECT_SOURCE_DIR}/tools/linux/99-vexlo-cartridge.rules
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/linux/70-vexlo-cartridge.rules
           DESTINATION ${VEXLO_INSTALL_UDEVRULESDIR})
 
   # Manual pages, compressed as man and Debian expect them.

@@ -31,8 +31,8 @@ tools/make-atari-image \[*	tests/e2e/CMakeLists.txt: usage_scripts run-tests dem
 tools/make-atari-image --size-mb 8 --sector-size 1024 disk.img my-atari-files/	tests/e2e/drvimg/DrvimgTest.cpp: --sector-size 1024
 build/bin/xsvf list top.xsvf > top.txt	here
 sed -n '*p' top.txt	here
-sudo cp tools/linux/99-vexlo-cartridge.rules /etc/udev/rules.d/	exists: tools/linux/99-vexlo-cartridge.rules
-sudo udevadm control --reload-rules	exists: tools/linux/99-vexlo-cartridge.rules
+sudo cp tools/linux/70-vexlo-cartridge.rules /etc/udev/rules.d/	exists: tools/linux/70-vexlo-cartridge.rules
+sudo udevadm control --reload-rules	exists: tools/linux/70-vexlo-cartridge.rules
 tools/windows-build	tools/run-tests: tools/windows-build
 ctest --test-dir build/ci -L *	tools/run-tests: ctest --test-dir build/ci
 tools/package	tools/package-test: tools/package" --builds
