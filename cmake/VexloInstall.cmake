@@ -11,7 +11,8 @@
 #   share/doc/vexlo/         README.md, docs/, LICENSE, copyright, changelog.gz
 # Windows (the ZIP's folder):
 #   Vexlo.exe, VexloFPGAUpdate.exe, vexlo-xsvf.exe, vexlo-image.exe,
-#   emulator/Ftd2xx.dll, doc/*.txt, README.txt, LICENSE.txt
+#   emulator/Ftd2xx.dll, README.txt, LICENSE.txt, doc/*.txt (the manual
+#   pages, and docs/EMULATOR.md and docs/WINDOWS.md as EMULATOR.txt, WINDOWS.txt)
 include(GNUInstallDirs)
 # Named after the package, not the project (GNUInstallDirs' DOCDIR).
 set(vexlo_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/vexlo)
@@ -89,7 +90,7 @@ if(NOT WIN32)
             LIBRARY DESTINATION ${VEXLO_INSTALL_LIBDIR}/opendriver PERMISSIONS ${vexlo_lib_permissions})
   endif()
 
-  install(FILES ${PROJECT_SOURCE_DIR}/tools/linux/99-vexlo-cartridge.rules
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/linux/70-vexlo-cartridge.rules
           DESTINATION ${VEXLO_INSTALL_UDEVRULESDIR})
 
   # Manual pages, compressed as man and Debian expect them.
@@ -160,6 +161,16 @@ else()
   else()
     message(WARNING "groff not found (Debian package groff-base): the ZIP will lack the manual pages")
   endif()
+  # The emulator's settings and the notes for Windows users, as they stand.
+  foreach(doc EMULATOR WINDOWS)
+    set(txt ${PROJECT_BINARY_DIR}/install/doc/${doc}.txt)
+    add_custom_command(OUTPUT ${txt}
+      COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/docs/${doc}.md -DOUT=${txt}
+              -P ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
+      DEPENDS ${PROJECT_SOURCE_DIR}/docs/${doc}.md ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
+      VERBATIM)
+    list(APPEND txt_pages ${txt})
+  endforeach()
   set(readme ${PROJECT_BINARY_DIR}/install/README.txt)
   set(license ${PROJECT_BINARY_DIR}/install/LICENSE.txt)
   add_custom_command(OUTPUT ${readme} ${license}

@@ -57,6 +57,6 @@ set(CPACK_SOURCE_PACKAGE_FILE_NAME vexlo-${PROJECT_VERSION})
 string(REGEX REPLACE "([][+.*()^$?|\\])" "\\\\\\\\\\1" vexlo_source_re "${PROJECT_SOURCE_DIR}")
 set(CPACK_SOURCE_IGNORE_FILES
     "^${vexlo_source_re}/\\\\.git(/|$)" "^${vexlo_source_re}/build[^/]*/"
-    "^${vexlo_source_re}/out[^/]*/" "\\\\.swp$" "~$")
+    "^${vexlo_source_re}/out[^/]*/" "/vexlo-emulator-out/" "\\\\.swp$" "~$")
 
 include(CPack)

@@ -111,11 +111,11 @@ void hint(const D2xxContext& ctx, int why, const std::string& detail) {
     switch (why) {
     case wireAccessDenied:
         text = "no permission to open the FTDI USB device; install the udev rule "
-               "tools/linux/99-vexlo-cartridge.rules and replug the cartridge";
+               "tools/linux/70-vexlo-cartridge.rules and replug the cartridge";
         break;
     case wireBusy:
         text = "the FTDI USB device is held by another program or by the kernel's ftdi_sio driver; "
-               "close that program, or install the udev rule tools/linux/99-vexlo-cartridge.rules "
+               "close that program, or install the udev rule tools/linux/70-vexlo-cartridge.rules "
                "(or run: sudo rmmod ftdi_sio)";
         break;
     default:

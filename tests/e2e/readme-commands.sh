@@ -16,6 +16,9 @@ emulator_dir=${3:?emulator dir}
 #   here              run by this script
 #   FILE: TEXT        run by FILE (relative to the source folder), which holds TEXT
 #   exists: FILE      needs root on a real system; FILE must exist
+# The Install section's commands act on the packages and the system: they are
+# run, as a user runs them, on the packages by tools/package-test (stage
+# "packages" of tools/run-tests).
 coverage=$(cat <<'TABLE'
 tools/demo	tools/demo: tools/install-deps demo
 tools/run-tests	.ci/run: tools/run-tests
@@ -27,10 +30,19 @@ cmake --build build	tools/run-tests: cmake --build build/ci
 build/bin/vexlo-image *	here
 build/bin/xsvf list top.xsvf > top.txt	here
 sed -n '*p' top.txt	here
-sudo cp tools/linux/99-vexlo-cartridge.rules /etc/udev/rules.d/	exists: tools/linux/99-vexlo-cartridge.rules
-sudo udevadm control --reload-rules	exists: tools/linux/99-vexlo-cartridge.rules
+sudo cp tools/linux/70-vexlo-cartridge.rules /etc/udev/rules.d/	exists: tools/linux/70-vexlo-cartridge.rules
+sudo udevadm control --reload-rules	exists: tools/linux/70-vexlo-cartridge.rules
 tools/windows-build	tools/run-tests: tools/windows-build
 ctest --test-dir build/ci -L *	tools/run-tests: ctest --test-dir build/ci
+tools/package	tools/package-test: tools/package" --builds
+sudo apt install ./build/packages/vexlo_*.deb	tools/package-test: apt-get install --simulate
+man Vexlo	tools/package-test: man --warnings "$name"
+vexlo-emulate Vexlo -uc firmware.bin	tools/package-test: vexlo-emulate" Vexlo -uc
+Vexlo -uc firmware.bin	tools/package-test: "$bin/Vexlo" -uc
+export LD_LIBRARY_PATH=/usr/local/lib	tools/package-test: LD_LIBRARY_PATH="$run/elsewhere"
+cmake -S . -B build -G Ninja && cmake --build build	tools/package-test: cmake --build "$src/build"
+sudo cmake --install build	tools/package-test: cmake --install "$src/build" --prefix
+cmake --install build --prefix ~/.local	tools/package-test: cmake --install "$src/build" --prefix
 TABLE
 )
 

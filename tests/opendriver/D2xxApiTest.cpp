@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"RefusingTwinFirst", {dev(0x6014, "Vexlo", wireOk, wireBusy), dev(0x6014, "Vexlo")}, "Vexlo",
                   FT_OK, 1, 0, ""},
         MatchCase{"PermissionDenied", {dev(0x6014, "", wireAccessDenied)}, "Vexlo", FT_DEVICE_NOT_OPENED, -1, -1,
-                  "tools/linux/99-vexlo-cartridge.rules"},
+                  "tools/linux/70-vexlo-cartridge.rules"},
         MatchCase{"HeldByAnotherDriver", {dev(0x6014, "Vexlo", wireOk, wireBusy)}, "Vexlo", FT_DEVICE_NOT_OPENED,
                   -1, -1, "ftdi_sio"},
         MatchCase{"OpenFailsOtherwise", {dev(0x6014, "Vexlo", wireOk, wireIoError)}, "Vexlo",

@@ -218,7 +218,7 @@ TEST_P(OpenFaults, TheOpenFailsAsTheProgramReportsIt) {
 INSTANTIATE_TEST_SUITE_P(
     Stack, OpenFaults,
     ::testing::Values(FaultCase{"NoDevice", "none", ""}, FaultCase{"NoProductString", "noproduct", ""},
-                      FaultCase{"PermissionDenied", "denied", "tools/linux/99-vexlo-cartridge.rules"},
+                      FaultCase{"PermissionDenied", "denied", "tools/linux/70-vexlo-cartridge.rules"},
                       FaultCase{"HeldByTheKernelDriver", "busy", "ftdi_sio"}),
     [](const auto& info) { return std::string(info.param.name); });
 
