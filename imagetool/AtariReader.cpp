@@ -309,6 +309,11 @@ bool Walker::listFolder(std::uint32_t cluster, std::vector<Entry>& entries, std:
         if (base[0] == 0x05) base[0] = char(0xE5);
         base.erase(base.find_last_not_of(' ') + 1);
         ext.erase(ext.find_last_not_of(' ') + 1);
+        if (base.empty()) {
+            // No file system writes a blank name; a path could not name it.
+            error = format("folder entry %zu has a blank name", at / ENTRY_BYTES);
+            return false;
+        }
         entry.name = ext.empty() ? base : base + "." + ext;
         entry.attributes = e[11];
         entry.time = std::uint16_t(le16(e + 22));

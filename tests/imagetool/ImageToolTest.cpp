@@ -491,6 +491,11 @@ const HostileCase hostileCases[] = {
      "but the Atari cannot use it: bad boot sector: 0 bytes per sector"},
     {"FatTooSmall", [](MadeImage& m, std::uint64_t&) { m.built.partition[22] = 1; }, "ls",
      "cannot hold"},
+    {"BlankName",
+     [](MadeImage& m, std::uint64_t&) {
+         for (int i = 0; i < 8; ++i) m.built.partition[m.dataEntry() + i] = ' ';
+     },
+     "ls", "has a blank name"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Images, HostileImageTest, ::testing::ValuesIn(hostileCases),
