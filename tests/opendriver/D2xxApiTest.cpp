@@ -10,21 +10,11 @@
 
 #include "D2xxApi.h"
 #include "ScriptedWire.h"
+#include "TempFolder.h"
 
 namespace {
 
 constexpr FT_STATUS FT_INVALID_PARAMETER = 6;
-
-std::string readAll(std::FILE* f) {
-    std::string text;
-    std::rewind(f);
-    char buf[256];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-        text.append(buf, n);
-    }
-    return text;
-}
 
 class D2xxApi : public ::testing::Test {
 protected:
@@ -51,7 +41,7 @@ protected:
         ASSERT_EQ(openVexlo(), FT_OK);
         ASSERT_EQ(d2xx::setTimeouts(handle, readMs, writeMs), FT_OK);
     }
-    std::string hints() const { return readAll(hints_); }
+    std::string hints() const { return writtenSoFar(hints_); }
 
     FT_HANDLE handle = nullptr;
     std::FILE* hints_ = nullptr;
