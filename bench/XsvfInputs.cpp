@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <list>
 
 #include "XsvfText.h"
 
@@ -88,6 +89,12 @@ std::vector<std::uint8_t> readXsvfZeroMasks(const std::string& path) {
 std::string corpusXsvfDir() {
     const char* root = std::getenv("VEXLO_CORPUS");
     return std::string(root != nullptr && root[0] != '\0' ? root : "/work/shared/corpus") + "/xsvf";
+}
+
+const std::vector<std::uint8_t>& keptCorpusXsvf(const std::string& name) {
+    // A list keeps each file at its place while more are added.
+    static std::list<std::vector<std::uint8_t>> files;
+    return files.emplace_back(readXsvfZeroMasks(corpusXsvfDir() + "/" + name));
 }
 
 }  // namespace bench
