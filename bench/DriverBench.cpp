@@ -9,13 +9,13 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <list>
 #include <string>
 #include <vector>
 
 #include "CartridgeLink.h"
 #include "NullDriver.h"
 #include "PinDriver.h"
+#include "PlayFromMemory.h"
 #include "XsvfInputs.h"
 #include "XsvfPlayer.h"
 
@@ -64,14 +64,25 @@ void setUp() {
 
 Driver& pick(int which) { return which == 0 ? emulator : opendriver; }
 
-// One pin record (cmdSetPins and the pin byte), as the pin driver writes it.
-void BM_Write4(benchmark::State& state) {
+// The driver the benchmark's argument names, loaded; null (and the
+// benchmark skipped) when it is not there.
+Driver* readyDriver(benchmark::State& state) {
     setUp();
     Driver& d = pick(static_cast<int>(state.range(0)));
     if (!d.ready) {
         state.SkipWithError("driver not available");
+        return nullptr;
+    }
+    return &d;
+}
+
+// One pin record (cmdSetPins and the pin byte), as the pin driver writes it.
+void BM_Write4(benchmark::State& state) {
+    Driver* ready = readyDriver(state);
+    if (ready == nullptr) {
         return;
     }
+    Driver& d = *ready;
     std::uint8_t record[4] = {0x53, 0x59, 4, 0x06};
     for (auto _ : state) {
         DWORD written = 0;
@@ -85,12 +96,11 @@ BENCHMARK(BM_Write4)->Arg(0)->Arg(1);
 // FT_Read of one byte that is already waiting: replies to a batch of
 // cmdGetPower written outside the timing.
 void BM_ReadReadyByte(benchmark::State& state) {
-    setUp();
-    Driver& d = pick(static_cast<int>(state.range(0)));
-    if (!d.ready) {
-        state.SkipWithError("driver not available");
+    Driver* ready = readyDriver(state);
+    if (ready == nullptr) {
         return;
     }
+    Driver& d = *ready;
     constexpr int batch = 2000;
     static std::vector<std::uint8_t> requests;
     for (int i = 0; i < batch; ++i) {
@@ -124,12 +134,11 @@ BENCHMARK(BM_ReadReadyByte)->Arg(0)->Arg(1);
 // A command and its one-byte reply (cmdGetPower), as each TDO read and each
 // acknowledgement is: the reply is never waiting in the driver's buffer.
 void BM_CommandAndReply(benchmark::State& state) {
-    setUp();
-    Driver& d = pick(static_cast<int>(state.range(0)));
-    if (!d.ready) {
-        state.SkipWithError("driver not available");
+    Driver* ready = readyDriver(state);
+    if (ready == nullptr) {
         return;
     }
+    Driver& d = *ready;
     std::uint8_t request[3] = {0x53, 0x59, 12};
     for (auto _ : state) {
         DWORD written = 0, got = 0;
@@ -156,10 +165,7 @@ void playFile(benchmark::State& state, int which, const std::vector<std::uint8_t
     static SXsvfInfo info;
     int result = 0;
     for (auto _ : state) {
-        xsvfFile = fmemopen(const_cast<std::uint8_t*>(bytes.data()), bytes.size(), "rb");
-        result = playXsvf(info);
-        std::fclose(xsvfFile);
-        xsvfFile = nullptr;
+        result = bench::playFromMemory(bytes, info);
     }
     bench::restoreClock();
     if (result != 0) {
@@ -168,12 +174,11 @@ void playFile(benchmark::State& state, int which, const std::vector<std::uint8_t
     state.SetLabel(d.name);
 }
 
-void registerCorpus() {
-    const char* names[] = {"hackrf_xc2c64a_default.xsvf", "numato_xc9572xl_counter_svf2xsvf.xsvf"};
-    static std::list<std::vector<std::uint8_t>> files;
-    for (const char* name : names) {
-        const std::vector<std::uint8_t>* bytes =
-            &files.emplace_back(bench::readXsvfZeroMasks(bench::corpusXsvfDir() + "/" + name));
+// One benchmark per corpus file and driver, made before the command line
+// is read (at start-up, as BENCHMARK's own are).
+bool registerCorpus() {
+    for (const char* name : {"hackrf_xc2c64a_default.xsvf", "numato_xc9572xl_counter_svf2xsvf.xsvf"}) {
+        const std::vector<std::uint8_t>* bytes = &bench::keptCorpusXsvf(name);
         for (int which = 0; which < 2; ++which) {
             benchmark::RegisterBenchmark(
                 (std::string("BM_PlayCorpus/") + name + "/" + pick(which).name).c_str(),
@@ -181,17 +186,10 @@ void registerCorpus() {
                 ->Unit(benchmark::kMillisecond);
         }
     }
+    return true;
 }
+[[maybe_unused]] const bool corpusRegistered = registerCorpus();
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    registerCorpus();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+BENCHMARK_MAIN();

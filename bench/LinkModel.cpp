@@ -22,6 +22,7 @@
 #include "Console.h"
 #include "NullDriver.h"
 #include "PinDriver.h"
+#include "PlayFromMemory.h"
 #include "VexloServer.h"
 #include "XsvfInputs.h"
 #include "XsvfPlayer.h"
@@ -111,10 +112,7 @@ bool playModelled(const char* name, const std::vector<std::uint8_t>& bytes) {
     simNs = 0;
     platform::clockMs = simClock;
     static SXsvfInfo info;
-    xsvfFile = fmemopen(const_cast<std::uint8_t*>(bytes.data()), bytes.size(), "rb");
-    const int result = playXsvf(info);
-    std::fclose(xsvfFile);
-    xsvfFile = nullptr;
+    const int result = bench::playFromMemory(bytes, info);
     const double writes = static_cast<double>(tally.pinWrites + tally.waitWrites + tally.blockWrites);
     std::printf("| %s | %ld | %.0f | %llu | %llu | %s | %s | %s | %s | **%s**%s |\n", name,
                 static_cast<long>(info.commandCount), writes + static_cast<double>(tally.reads),

@@ -5,7 +5,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <list>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "Corpus.h"
 #include "NullDriver.h"
 #include "PinDriver.h"
+#include "PlayFromMemory.h"
 #include "TapState.h"
 #include "XsvfInputs.h"
 #include "XsvfPlayer.h"
@@ -166,10 +166,7 @@ void playFile(benchmark::State& state, const std::vector<std::uint8_t>& bytes) {
     const bench::NullCounts before = bench::nullCounts();
     int result = 0;
     for (auto _ : state) {
-        xsvfFile = fmemopen(const_cast<std::uint8_t*>(bytes.data()), bytes.size(), "rb");
-        result = playXsvf(info);
-        std::fclose(xsvfFile);
-        xsvfFile = nullptr;
+        result = bench::playFromMemory(bytes, info);
     }
     if (result != 0) {
         state.SkipWithError(("player ended with error " + std::to_string(result)).c_str());
@@ -184,27 +181,19 @@ void BM_PlayTop555(benchmark::State& state) {
 }
 BENCHMARK(BM_PlayTop555)->Unit(benchmark::kMillisecond);
 
-void registerCorpus() {
+// One benchmark per corpus file, made before the command line is read (at
+// start-up, as BENCHMARK's own are).
+bool registerCorpus() {
     for (const char* name : testkit::corpusXsvfFiles) {
-        const std::string path = bench::corpusXsvfDir() + "/" + name;
-        // A list keeps each file at its place while more are added.
-        static std::list<std::vector<std::uint8_t>> files;
-        const std::vector<std::uint8_t>* bytes = &files.emplace_back(bench::readXsvfZeroMasks(path));
+        const std::vector<std::uint8_t>* bytes = &bench::keptCorpusXsvf(name);
         benchmark::RegisterBenchmark((std::string("BM_PlayCorpus/") + name).c_str(),
                                      [bytes](benchmark::State& state) { playFile(state, *bytes); })
             ->Unit(benchmark::kMillisecond);
     }
+    return true;
 }
+[[maybe_unused]] const bool corpusRegistered = registerCorpus();
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    registerCorpus();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+BENCHMARK_MAIN();

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <list>
 
 #include "Corpus.h"
 #include "XsvfText.h"
@@ -89,6 +90,12 @@ std::vector<std::uint8_t> readXsvfZeroMasks(const std::string& path) {
 std::string corpusXsvfDir() {
     const char* root = std::getenv("VEXLO_CORPUS_DIR");
     return (root != nullptr && root[0] != '\0' ? std::string(root) : testkit::corpusDir().string()) + "/xsvf";
+}
+
+const std::vector<std::uint8_t>& keptCorpusXsvf(const std::string& name) {
+    // A list keeps each file at its place while more are added.
+    static std::list<std::vector<std::uint8_t>> files;
+    return files.emplace_back(readXsvfZeroMasks(corpusXsvfDir() + "/" + name));
 }
 
 }  // namespace bench

@@ -19,6 +19,10 @@ std::vector<std::uint8_t> syntheticTopXsvf(int blocks, std::int32_t blockWaitUs,
 // read. Scans, TAP moves and waits stay those of the real file.
 std::vector<std::uint8_t> readXsvfZeroMasks(const std::string& path);
 
+// Corpus file `name` as readXsvfZeroMasks reads it, read once and kept for
+// the whole run, so that a benchmark registered for it can play it later.
+const std::vector<std::uint8_t>& keptCorpusXsvf(const std::string& name);
+
 // Where the real-world XSVF files are: $VEXLO_CORPUS_DIR/xsvf, else the
 // build's VEXLO_CORPUS_DIR/xsvf.
 std::string corpusXsvfDir();

@@ -18,6 +18,8 @@ public:
     D2xxDevice(const EmulatorConfig& config, EmulatorTrace& trace)
         : config_(config), trace_(trace), prgStallsLeft_(config.prgStalls) {}
 
+    // Written out rather than generated from the entry-point table: reads,
+    // writes and FT_GetStatus take other shapes here than at the driver's edge.
     FT_STATUS open(int deviceNumber, FT_HANDLE* handle);
     FT_STATUS openEx(void* arg1, DWORD flags, FT_HANDLE* handle);
     FT_STATUS listDevices(void* arg1, void* arg2, DWORD flags);

@@ -63,29 +63,7 @@ EmulatedCartridge& cart() {
 
 }  // namespace
 
-// Which operation of the emulated cartridge answers each entry point.
-#define VEXLO_ANSWER(name, method) constexpr auto answer_##name = &EmulatedCartridge::method;
-VEXLO_ANSWER(FT_Open, open)
-VEXLO_ANSWER(FT_OpenEx, openEx)
-VEXLO_ANSWER(FT_ListDevices, listDevices)
-VEXLO_ANSWER(FT_Close, close)
-VEXLO_ANSWER(FT_Read, read)
-VEXLO_ANSWER(FT_Write, write)
-VEXLO_ANSWER(FT_ResetDevice, resetDevice)
-VEXLO_ANSWER(FT_Purge, purge)
-VEXLO_ANSWER(FT_SetTimeouts, setTimeouts)
-VEXLO_ANSWER(FT_GetQueueStatus, getQueueStatus)
-VEXLO_ANSWER(FT_SetBaudRate, setBaudRate)
-VEXLO_ANSWER(FT_SetDataCharacteristics, setDataCharacteristics)
-VEXLO_ANSWER(FT_SetFlowControl, setFlowControl)
-VEXLO_ANSWER(FT_GetStatus, getStatus)
-VEXLO_ANSWER(FT_SetUSBParameters, setUSBParameters)
-VEXLO_ANSWER(FT_SetLatencyTimer, setLatencyTimer)
-VEXLO_ANSWER(FT_SetBitMode, setBitMode)
-VEXLO_ANSWER(FT_Reload, reload)
-#undef VEXLO_ANSWER
-
-#define VEXLO_EXPORT_ENTRY(name, step, missing, params, args) \
-    VEXLO_EXPORT FT_STATUS FT_API name params { return (cart().*answer_##name) args; }
+#define VEXLO_EXPORT_ENTRY(name, step, missing, params, args, method) \
+    VEXLO_EXPORT FT_STATUS FT_API name params { return cart().method args; }
 VEXLO_D2XX_ENTRY_POINTS(VEXLO_EXPORT_ENTRY)
 #undef VEXLO_EXPORT_ENTRY

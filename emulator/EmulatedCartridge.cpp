@@ -85,7 +85,7 @@ FT_STATUS EmulatedCartridge::read(FT_HANDLE handle, void* buffer, DWORD count, D
     return status;
 }
 
-FT_STATUS EmulatedCartridge::write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* written) {
+FT_STATUS EmulatedCartridge::write(FT_HANDLE handle, void* buffer, DWORD count, DWORD* written) {
     const DriverCallScope scope;
     const auto admitted = device_.admitWrite(handle, buffer, count, written, parser_.inPayloadOf(cmdUploadPrg));
     if (!admitted.feed) {

@@ -31,25 +31,11 @@ public:
     EmulatedCartridge(const EmulatedCartridge&) = delete;
     EmulatedCartridge& operator=(const EmulatedCartridge&) = delete;
 
-    // The driver entry points, with the published D2XX signatures' meaning.
-    FT_STATUS open(int deviceNumber, FT_HANDLE* handle);
-    FT_STATUS openEx(void* arg1, DWORD flags, FT_HANDLE* handle);
-    FT_STATUS listDevices(void* arg1, void* arg2, DWORD flags);
-    FT_STATUS close(FT_HANDLE handle);
-    FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD count, DWORD* got);
-    FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* written);
-    FT_STATUS resetDevice(FT_HANDLE handle);
-    FT_STATUS purge(FT_HANDLE handle, ULONG mask);
-    FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs);
-    FT_STATUS getQueueStatus(FT_HANDLE handle, DWORD* rxBytes);
-    FT_STATUS setBaudRate(FT_HANDLE handle, ULONG baud);
-    FT_STATUS setDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity);
-    FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flowControl, UCHAR xon, UCHAR xoff);
-    FT_STATUS getStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eventStatus);
-    FT_STATUS setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize);
-    FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR ms);
-    FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode);
-    FT_STATUS reload(WORD vid, WORD pid);
+    // The driver entry points, with the published D2XX signatures' meaning:
+    // open, openEx, ... as link/D2xxEntryPoints.h names them.
+#define VEXLO_CARTRIDGE_ENTRY(name, step, missing, params, args, method) FT_STATUS method params;
+    VEXLO_D2XX_ENTRY_POINTS(VEXLO_CARTRIDGE_ENTRY)
+#undef VEXLO_CARTRIDGE_ENTRY
 
     // Ends the process when the Atari's script is done; tests replace it.
     std::function<void(int status)> exitProcess;

@@ -43,6 +43,7 @@
 
 #include "DriveImage.h"
 #include "AhdiRoot.h"
+#include "ByteOrder.h"
 #include "FuzzSupport.h"
 
 #if defined(__has_feature)
@@ -127,12 +128,6 @@ struct Placed {
 std::string g_path;
 // What the image buffer must hold after a load: built from the file model.
 std::vector<std::uint8_t> g_expected;
-
-std::uint32_t bigEndian32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return std::uint32_t(b[at]) << 24 | std::uint32_t(b[at + 1]) << 16 | std::uint32_t(b[at + 2]) << 8 | b[at + 3];
-}
-
-std::uint16_t littleEndian16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
 
 void writeFile(const Placed& root, const Placed& window, bool writeWindow, std::uint64_t length) {
     const int fd = ::open(g_path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
@@ -318,7 +313,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (root.bytes.size() < 512) {
             root.bytes.resize(512, 0);
         }
-        root.bytes[0x1C6] |= 1;
+        root.bytes[ahdi::PARTITION_FLAGS_AT] |= 1;
     }
     if (flags & 1) {
         // The word sum is what hostile images rarely get right by chance.
@@ -331,7 +326,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // What the root sector says, as the loader will see it (missing bytes are 0).
     std::vector<std::uint8_t> head(root.bytes);
     head.resize(1024, 0);
-    const std::uint64_t partitionOffset = std::uint64_t(bigEndian32(head, 0x1CA)) * 512;
+    const std::uint64_t partitionOffset = std::uint64_t(bigEndian32(head.data() + ahdi::PARTITION_START_AT)) * 512;
 
     Placed window;
     window.bytes.assign(data + pos, data + std::min(size, pos + MAX_WINDOW_PART));
@@ -358,8 +353,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // What the loader must decide.
     std::vector<std::uint8_t> loadedHead(g_expected.begin(), g_expected.begin() + 1024);
     const bool sumOk = ahdi::rootWordSum(loadedHead.data()) == ahdi::ROOT_WORD_SUM;
-    const bool active = (loadedHead[0x1C6] & 1) != 0;
-    const std::uint64_t loadedOffset = std::uint64_t(bigEndian32(loadedHead, 0x1CA)) * 512;
+    const bool active = (loadedHead[ahdi::PARTITION_FLAGS_AT] & 1) != 0;
+    const std::uint64_t loadedOffset = std::uint64_t(bigEndian32(loadedHead.data() + ahdi::PARTITION_START_AT)) * 512;
     const bool expectLoad = sumOk && active && loadedOffset + 512 <= DriveImage::IMAGE_BYTES;
 
     {

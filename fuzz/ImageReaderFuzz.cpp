@@ -78,11 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         buffer.resize(std::max<std::size_t>(buffer.size(), 512), 0);
     }
     if (flags & 4) {
-        std::memset(buffer.data() + 0x1CA, 0, 4);
-        buffer[0x1CD] = atari::SERVED_START_SECTOR;
+        std::memset(buffer.data() + ahdi::PARTITION_START_AT, 0, 4);
+        buffer[ahdi::PARTITION_START_AT + 3] = atari::SERVED_START_SECTOR;
     }
     if (flags & 2) {
-        buffer[0x1C6] |= 1;
+        buffer[ahdi::PARTITION_FLAGS_AT] |= 1;
     }
     if (flags & 1) {
         atari::fixRootChecksum(buffer.data());

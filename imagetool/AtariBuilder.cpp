@@ -7,7 +7,9 @@
 #include <fstream>
 #include <new>
 
+#include "AhdiRootSector.h"
 #include "AtariImage.h"
+#include "ByteOrder.h"
 #include "Text.h"
 
 namespace fs = std::filesystem;
@@ -192,20 +194,6 @@ std::uint64_t clustersNeeded(const Placed& folder, std::uint32_t clusterBytes) {
     return total;
 }
 
-void put16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-}
-void put32(std::uint8_t* p, std::uint32_t v) {
-    put16(p, v);
-    put16(p + 2, v >> 16);
-}
-void putBe32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = std::uint8_t(v >> 24);
-    p[1] = std::uint8_t(v >> 16);
-    p[2] = std::uint8_t(v >> 8);
-    p[3] = std::uint8_t(v);
-}
 
 void putEntry(std::uint8_t* e, const std::string& atari, std::uint8_t attributes, std::uint32_t cluster,
               std::uint32_t size, std::uint16_t time, std::uint16_t date) {
@@ -218,10 +206,10 @@ void putEntry(std::uint8_t* e, const std::string& atari, std::uint8_t attributes
     std::copy(ext.begin(), ext.end(), e + 8);
     if (e[0] == 0xE5) e[0] = 0x05;
     e[11] = attributes;
-    put16(e + 22, time);
-    put16(e + 24, date);
-    put16(e + 26, cluster);
-    put32(e + 28, size);
+    putLittleEndian16(e + 22, time);
+    putLittleEndian16(e + 24, date);
+    putLittleEndian16(e + 26, cluster);
+    putLittleEndian32(e + 28, size);
 }
 
 struct Writer {
@@ -239,7 +227,7 @@ struct Writer {
             std::uint8_t* table =
                 partition.data() + std::size_t(RESERVED_SECTORS + fat * g.sectorsPerFat) * g.bytesPerSector;
             for (std::uint32_t i = 0; i < count; ++i) {
-                put16(table + std::size_t(first + i) * 2, i + 1 == count ? 0xFFFF : first + i + 1);
+                putLittleEndian16(table + std::size_t(first + i) * 2, i + 1 == count ? 0xFFFF : first + i + 1);
             }
         }
     }
@@ -451,20 +439,20 @@ bool buildImage(const SourceNode& root, const BuildOptions& options, BuiltImage&
     boot[0] = 0x60;
     boot[1] = 0x1C;
     std::copy_n("VEXLO ", 6, boot + 2);
-    put16(boot + 11, g.bytesPerSector);
+    putLittleEndian16(boot + 11, g.bytesPerSector);
     boot[13] = std::uint8_t(g.sectorsPerCluster);
-    put16(boot + 14, RESERVED_SECTORS);
+    putLittleEndian16(boot + 14, RESERVED_SECTORS);
     boot[16] = FAT_COUNT;
-    put16(boot + 17, g.rootEntries);
-    put16(boot + 19, g.totalSectors);
+    putLittleEndian16(boot + 17, g.rootEntries);
+    putLittleEndian16(boot + 19, g.totalSectors);
     boot[21] = MEDIA;
-    put16(boot + 22, g.sectorsPerFat);
-    put16(boot + 24, 32);  // sectors per track
-    put16(boot + 26, 2);   // sides
+    putLittleEndian16(boot + 22, g.sectorsPerFat);
+    putLittleEndian16(boot + 24, 32);  // sectors per track
+    putLittleEndian16(boot + 26, 2);   // sides
     for (std::uint32_t fat = 0; fat < FAT_COUNT; ++fat) {
         std::uint8_t* table = boot + std::size_t(RESERVED_SECTORS + fat * g.sectorsPerFat) * g.bytesPerSector;
-        put16(table, 0xFF00 | MEDIA);
-        put16(table + 2, 0xFFFF);
+        putLittleEndian16(table, 0xFF00 | MEDIA);
+        putLittleEndian16(table + 2, 0xFFFF);
     }
     std::uint8_t* rootEntries =
         boot + std::size_t(RESERVED_SECTORS + FAT_COUNT * g.sectorsPerFat) * g.bytesPerSector;
@@ -491,17 +479,17 @@ bool buildImage(const SourceNode& root, const BuildOptions& options, BuiltImage&
     boot[8] = std::uint8_t(serial);
     boot[9] = std::uint8_t(serial >> 8);
     boot[10] = std::uint8_t(serial >> 16);
-    if (boot[38] == 0x29) put32(boot + 39, serial);
+    if (boot[38] == 0x29) putLittleEndian32(boot + 39, serial);
     if (rootWordSum(boot) == ROOT_CHECKSUM) boot[10] ^= 1;
 
-    image.rootSector.assign(512, 0);
+    image.rootSector.assign(ahdi::ROOT_BYTES, 0);
     std::uint8_t* r = image.rootSector.data();
     const std::uint32_t partitionSectors = std::uint32_t(image.partition.size() / 512);
-    putBe32(r + 0x1C2, SERVED_FILE_SECTOR + partitionSectors);
-    r[0x1C6] = 0x01;
-    std::copy_n(partitionSectors >= BIG_PARTITION_SECTORS ? "BGM" : "GEM", 3, r + 0x1C7);
-    putBe32(r + 0x1CA, SERVED_START_SECTOR);
-    putBe32(r + 0x1CE, partitionSectors);
+    putBigEndian32(r + ahdi::DISK_SECTORS_AT, SERVED_FILE_SECTOR + partitionSectors);
+    r[ahdi::PARTITION_FLAGS_AT] = 0x01;
+    std::copy_n(partitionSectors >= BIG_PARTITION_SECTORS ? "BGM" : "GEM", 3, r + ahdi::PARTITION_ID_AT);
+    putBigEndian32(r + ahdi::PARTITION_START_AT, SERVED_START_SECTOR);
+    putBigEndian32(r + ahdi::PARTITION_SECTORS_AT, partitionSectors);
     fixRootChecksum(r);
     return true;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "AhdiRootSector.h"
 #include "DriveImage.h"
 
 namespace atari {
@@ -25,7 +26,7 @@ constexpr std::uint32_t SERVED_START_SECTOR = DriveImage::HEAD_BYTES / 512;
 constexpr std::uint32_t SERVED_FILE_SECTOR = DriveImage::WINDOW_FILE_OFFSET / 512;
 // Most sector data one server reply carries (16388-byte buffer less framing).
 constexpr std::uint32_t MAX_REPLY_DATA = 16374;
-constexpr std::uint16_t ROOT_CHECKSUM = 0x1234;
+constexpr std::uint16_t ROOT_CHECKSUM = ahdi::ROOT_WORD_SUM;
 // Partitions from 16 MB on are "big" (BGM) ones.
 constexpr std::uint32_t BIG_PARTITION_SECTORS = 32768;
 
@@ -41,7 +42,7 @@ struct Window {
 bool loadWindow(const std::string& path, Bytes& buffer, std::uint64_t& fileSize, std::string& error);
 Window windowOf(const Bytes& buffer);
 
-std::uint16_t rootWordSum(const std::uint8_t* sector);
+using ahdi::rootWordSum;
 // The word at 510 that brings a root sector's word sum to 0x1234.
 void fixRootChecksum(std::uint8_t* sector);
 

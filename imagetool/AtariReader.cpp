@@ -5,15 +5,13 @@
 #include <fstream>
 
 #include "AtariImage.h"
+#include "ByteOrder.h"
 #include "Text.h"
 
 namespace atari {
 namespace {
 
-std::uint32_t le16(const std::uint8_t* p) { return std::uint32_t(p[0] | p[1] << 8); }
-std::uint32_t be32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
+std::uint32_t le16(const std::uint8_t* p) { return littleEndian16(p); }
 bool powerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 // Copies buffer bytes [offset, offset + count) with zeros where the file ended.
@@ -84,31 +82,18 @@ bool loadWindow(const std::string& path, Bytes& buffer, std::uint64_t& fileSize,
 
 Window windowOf(const Bytes& buffer) { return Window{buffer.data(), buffer.size()}; }
 
-std::uint16_t rootWordSum(const std::uint8_t* sector) {
-    std::uint16_t sum = 0;
-    for (int i = 0; i < 512; i += 2) {
-        sum = std::uint16_t(sum + (sector[i] << 8 | sector[i + 1]));
-    }
-    return sum;
-}
-
-void fixRootChecksum(std::uint8_t* sector) {
-    sector[510] = sector[511] = 0;
-    const std::uint16_t fix = std::uint16_t(ROOT_CHECKSUM - rootWordSum(sector));
-    sector[510] = std::uint8_t(fix >> 8);
-    sector[511] = std::uint8_t(fix);
-}
+void fixRootChecksum(std::uint8_t* sector) { ahdi::setRootWordSum(sector, ROOT_CHECKSUM); }
 
 RootSector readRootSector(const Window& window) {
-    std::uint8_t sector[512];
+    std::uint8_t sector[ahdi::ROOT_BYTES];
     copyWindow(window, 0, sizeof sector, sector);
     RootSector root;
     root.wordSum = rootWordSum(sector);
-    root.diskSectors = be32(sector + 0x1C2);
-    root.flags = sector[0x1C6];
-    std::memcpy(root.id, sector + 0x1C7, 3);
-    root.start = be32(sector + 0x1CA);
-    root.sectors = be32(sector + 0x1CE);
+    root.diskSectors = bigEndian32(sector + ahdi::DISK_SECTORS_AT);
+    root.flags = sector[ahdi::PARTITION_FLAGS_AT];
+    std::memcpy(root.id, sector + ahdi::PARTITION_ID_AT, 3);
+    root.start = bigEndian32(sector + ahdi::PARTITION_START_AT);
+    root.sectors = bigEndian32(sector + ahdi::PARTITION_SECTORS_AT);
     return root;
 }
 

@@ -12,7 +12,7 @@ namespace {
 template <auto Field>
 constexpr const char* entryName = nullptr;
 // (Not every entry point has a checked call.)
-#define VEXLO_ENTRY_NAME(name, step, missing, params, args) \
+#define VEXLO_ENTRY_NAME(name, step, missing, params, args, method) \
     template <>                                            \
     [[maybe_unused]] constexpr const char* entryName<&CartridgeLink::name> = #name;
 VEXLO_D2XX_ENTRY_POINTS(VEXLO_ENTRY_NAME)
@@ -38,7 +38,7 @@ struct ResolveStep {
 // The entry points in the order BindDriver resolves them.
 constexpr auto RESOLVE_ORDER = [] {
     std::array<ResolveStep, D2XX_ENTRY_COUNT> steps{};
-#define VEXLO_RESOLVE_STEP(name, step, missing, params, args)                                   \
+#define VEXLO_RESOLVE_STEP(name, step, missing, params, args, method)                                   \
     steps[step - 1] = {&d2xxEntry(D2xxEntry::name), [](CartridgeLink& link, void* symbol) {   \
                            link.name = reinterpret_cast<PFN_##name>(symbol);                    \
                        }};

@@ -16,7 +16,7 @@ struct CallResult {
 
 struct CartridgeLink {
     // The 18 entry points, named after the functions they hold (null = not bound).
-#define VEXLO_LINK_FIELD(name, step, missing, params, args) PFN_##name name;
+#define VEXLO_LINK_FIELD(name, step, missing, params, args, method) PFN_##name name;
     VEXLO_D2XX_ENTRY_POINTS(VEXLO_LINK_FIELD)
 #undef VEXLO_LINK_FIELD
     std::int16_t opened;

@@ -41,13 +41,13 @@ constexpr UCHAR FT_BITMODE_RESET = 0x00;
 constexpr UCHAR FT_BITMODE_SYNC_FIFO = 0x40;
 
 // Entry-point types, one per exported function: PFN_FT_Write and so on.
-#define VEXLO_D2XX_PFN(name, step, missing, params, args) using PFN_##name = FT_STATUS(FT_API*) params;
+#define VEXLO_D2XX_PFN(name, step, missing, params, args, method) using PFN_##name = FT_STATUS(FT_API*) params;
 VEXLO_D2XX_ENTRY_POINTS(VEXLO_D2XX_PFN)
 #undef VEXLO_D2XX_PFN
 
 // The entry points by their position in the table (CartridgeLink's field order).
 enum class D2xxEntry {
-#define VEXLO_D2XX_ENUM(name, step, missing, params, args) name,
+#define VEXLO_D2XX_ENUM(name, step, missing, params, args, method) name,
     VEXLO_D2XX_ENTRY_POINTS(VEXLO_D2XX_ENUM)
 #undef VEXLO_D2XX_ENUM
 };
@@ -60,7 +60,7 @@ struct D2xxEntryInfo {
 };
 
 inline constexpr D2xxEntryInfo D2XX_ENTRIES[] = {
-#define VEXLO_D2XX_INFO(name, step, missing, params, args) \
+#define VEXLO_D2XX_INFO(name, step, missing, params, args, method) \
     {#name, step, missing, std::string_view(#params).starts_with("(FT_HANDLE handle")},
     VEXLO_D2XX_ENTRY_POINTS(VEXLO_D2XX_INFO)
 #undef VEXLO_D2XX_INFO

@@ -319,7 +319,7 @@ FT_STATUS listDevices(const D2xxContext& ctx, void* arg1, void* arg2, DWORD flag
     return FT_INVALID_ARGS;
 }
 
-FT_STATUS close(FT_HANDLE handle) {
+FT_STATUS close(const D2xxContext&, FT_HANDLE handle) {
     Device* d = nullptr;
     {
         std::lock_guard<std::mutex> lock(devicesLock);
@@ -335,7 +335,7 @@ FT_STATUS close(FT_HANDLE handle) {
     return FT_OK;
 }
 
-FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD count, DWORD* got) {
+FT_STATUS read(const D2xxContext&, FT_HANDLE handle, void* buffer, DWORD count, DWORD* got) {
     if (got != nullptr) {
         *got = 0;
     }
@@ -369,7 +369,7 @@ FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD count, DWORD* got) {
     return status;
 }
 
-FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* written) {
+FT_STATUS write(const D2xxContext&, FT_HANDLE handle, void* buffer, DWORD count, DWORD* written) {
     if (written != nullptr) {
         *written = 0;
     }
@@ -412,12 +412,12 @@ FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* writte
     return status;
 }
 
-FT_STATUS resetDevice(FT_HANDLE handle) {
+FT_STATUS resetDevice(const D2xxContext&, FT_HANDLE handle) {
     Device* d = find(handle);
     return d == nullptr ? FT_INVALID_HANDLE : statusOf(d->wire->reset(d->port));
 }
 
-FT_STATUS purge(FT_HANDLE handle, ULONG mask) {
+FT_STATUS purge(const D2xxContext&, FT_HANDLE handle, ULONG mask) {
     Device* d = find(handle);
     if (d == nullptr) {
         return FT_INVALID_HANDLE;
@@ -434,7 +434,7 @@ FT_STATUS purge(FT_HANDLE handle, ULONG mask) {
     return statusOf(d->wire->purge(d->port, rx, tx));
 }
 
-FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
+FT_STATUS setTimeouts(const D2xxContext&, FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
     Device* d = find(handle);
     if (d == nullptr) {
         return FT_INVALID_HANDLE;
@@ -444,11 +444,11 @@ FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
     return FT_OK;
 }
 
-FT_STATUS getQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
-    return getStatus(handle, rxBytes, nullptr, nullptr);
+FT_STATUS getQueueStatus(const D2xxContext& ctx, FT_HANDLE handle, DWORD* rxBytes) {
+    return getStatus(ctx, handle, rxBytes, nullptr, nullptr);
 }
 
-FT_STATUS getStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eventStatus) {
+FT_STATUS getStatus(const D2xxContext&, FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eventStatus) {
     Device* d = find(handle);
     if (d == nullptr) {
         return FT_INVALID_HANDLE;
@@ -474,7 +474,7 @@ FT_STATUS getStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eve
     return status;
 }
 
-FT_STATUS setBaudRate(FT_HANDLE handle, ULONG baud) {
+FT_STATUS setBaudRate(const D2xxContext&, FT_HANDLE handle, ULONG baud) {
     Device* d = find(handle);
     if (d == nullptr) {
         return FT_INVALID_HANDLE;
@@ -486,7 +486,7 @@ FT_STATUS setBaudRate(FT_HANDLE handle, ULONG baud) {
     return r == wireIoError ? FT_INVALID_BAUD_RATE : statusOf(r);
 }
 
-FT_STATUS setDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity) {
+FT_STATUS setDataCharacteristics(const D2xxContext&, FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity) {
     Device* d = find(handle);
     if (d == nullptr) {
         return FT_INVALID_HANDLE;
@@ -497,7 +497,7 @@ FT_STATUS setDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopB
     return statusOf(d->wire->setLineProperty(d->port, wordLength, stopBits, parity));
 }
 
-FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flowControl, UCHAR xon, UCHAR xoff) {
+FT_STATUS setFlowControl(const D2xxContext&, FT_HANDLE handle, USHORT flowControl, UCHAR xon, UCHAR xoff) {
     Device* d = find(handle);
     if (d == nullptr) {
         return FT_INVALID_HANDLE;
@@ -508,7 +508,7 @@ FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flowControl, UCHAR xon, UCHAR 
     return statusOf(d->wire->setFlowControl(d->port, flowControl, xon, xoff));
 }
 
-FT_STATUS setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) {
+FT_STATUS setUSBParameters(const D2xxContext&, FT_HANDLE handle, ULONG inSize, ULONG outSize) {
     Device* d = find(handle);
     if (d == nullptr) {
         return FT_INVALID_HANDLE;
@@ -527,7 +527,7 @@ FT_STATUS setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) {
     return FT_OK;
 }
 
-FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR ms) {
+FT_STATUS setLatencyTimer(const D2xxContext&, FT_HANDLE handle, UCHAR ms) {
     Device* d = find(handle);
     if (d == nullptr) {
         return FT_INVALID_HANDLE;
@@ -538,9 +538,12 @@ FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR ms) {
     return statusOf(d->wire->setLatency(d->port, ms));
 }
 
-FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) {
+FT_STATUS setBitMode(const D2xxContext&, FT_HANDLE handle, UCHAR mask, UCHAR mode) {
     Device* d = find(handle);
     return d == nullptr ? FT_INVALID_HANDLE : statusOf(d->wire->setBitMode(d->port, mask, mode));
 }
+
+// Nothing to reload: libusb sees devices as they are plugged.
+FT_STATUS reload(const D2xxContext&, WORD, WORD) { return FT_OK; }
 
 }  // namespace d2xx

@@ -18,23 +18,13 @@ struct D2xxContext {
 
 namespace d2xx {
 
-FT_STATUS open(const D2xxContext& ctx, int deviceNumber, FT_HANDLE* handle);
-FT_STATUS openEx(const D2xxContext& ctx, void* arg1, DWORD flags, FT_HANDLE* handle);
-FT_STATUS listDevices(const D2xxContext& ctx, void* arg1, void* arg2, DWORD flags);
-FT_STATUS close(FT_HANDLE handle);
-FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD count, DWORD* got);
-FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* written);
-FT_STATUS resetDevice(FT_HANDLE handle);
-FT_STATUS purge(FT_HANDLE handle, ULONG mask);
-FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs);
-FT_STATUS getQueueStatus(FT_HANDLE handle, DWORD* rxBytes);
-FT_STATUS setBaudRate(FT_HANDLE handle, ULONG baud);
-FT_STATUS setDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity);
-FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flowControl, UCHAR xon, UCHAR xoff);
-FT_STATUS getStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eventStatus);
-FT_STATUS setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize);
-FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR ms);
-FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode);
+// The 18 entry points as link/D2xxEntryPoints.h declares them (open,
+// openEx, ... reload), each after the context: the exports forward alike,
+// though only the ones that open or list devices look at it.
+#define VEXLO_D2XX_API_ENTRY(name, step, missing, params, args, method) \
+    FT_STATUS method(const D2xxContext& ctx, VEXLO_D2XX_SPREAD params);
+VEXLO_D2XX_ENTRY_POINTS(VEXLO_D2XX_API_ENTRY)
+#undef VEXLO_D2XX_API_ENTRY
 
 // A transfer size as the device moves it: whole packets, one at least,
 // 64 KB at most.

@@ -119,7 +119,7 @@ void finishRecord(Call& call, FT_STATUS status, Args... args) {
 
 Driver& driver() { return g_driver; }
 
-#define VEXLO_FAKE_ENTRY(name, step, missing, params, args)                                                  \
+#define VEXLO_FAKE_ENTRY(name, step, missing, params, args, method)                                                  \
     FT_STATUS FT_API name params {                                                                           \
         Driver& d = g_driver;                                                                                \
         ++d.counts[static_cast<std::size_t>(D2xxEntry::name)];                                               \

@@ -28,7 +28,7 @@ struct Call {
 
 // A hook replaces the default of one entry point.
 struct Hooks {
-#define VEXLO_FAKE_HOOK(name, step, missing, params, args) \
+#define VEXLO_FAKE_HOOK(name, step, missing, params, args, method) \
     FT_STATUS (*name)(void* state, VEXLO_D2XX_SPREAD params) = nullptr;
     VEXLO_D2XX_ENTRY_POINTS(VEXLO_FAKE_HOOK)
 #undef VEXLO_FAKE_HOOK
@@ -64,14 +64,14 @@ struct Driver {
 Driver& driver();
 
 // The entry points themselves.
-#define VEXLO_FAKE_ENTRY(name, step, missing, params, args) FT_STATUS FT_API name params;
+#define VEXLO_FAKE_ENTRY(name, step, missing, params, args, method) FT_STATUS FT_API name params;
 VEXLO_D2XX_ENTRY_POINTS(VEXLO_FAKE_ENTRY)
 #undef VEXLO_FAKE_ENTRY
 
 // Fills all 18 entry points of `link` with the fake and gives it handle 1;
 // the rest of the record is left as it is.
 inline void install(CartridgeLink& link) {
-#define VEXLO_FAKE_INSTALL(name, step, missing, params, args) link.name = fake_d2xx::name;
+#define VEXLO_FAKE_INSTALL(name, step, missing, params, args, method) link.name = fake_d2xx::name;
     VEXLO_D2XX_ENTRY_POINTS(VEXLO_FAKE_INSTALL)
 #undef VEXLO_FAKE_INSTALL
     link.deviceHandle = reinterpret_cast<FT_HANDLE>(std::uintptr_t{1});

@@ -24,3 +24,16 @@ TempFolder::~TempFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
 }
+
+std::string writtenSoFar(std::FILE* file) {
+    std::fflush(file);
+    std::string text;
+    std::rewind(file);
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, n);
+    }
+    std::fseek(file, 0, SEEK_END);
+    return text;
+}

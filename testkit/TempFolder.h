@@ -2,6 +2,7 @@
 // benchmark or fuzz run, removed with everything in it when the object goes.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -20,3 +21,7 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Everything written so far to `file`, a std::tmpfile() that captures a
+// stream; later writes go on at its end.
+std::string writtenSoFar(std::FILE* file);

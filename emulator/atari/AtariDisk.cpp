@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+// The emulated Atari reads disks on its own, sharing no reading code with
+// the server or vexlo-image: in the tests it is their independent referee.
 namespace {
 
 // Layout of the partition, from its boot sector.

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "AhdiRootSector.h"
+#include "ByteOrder.h"
 #include "Console.h"
 
 namespace {
@@ -18,13 +20,6 @@ bool reportUnless(bool holds, const char* text, const char* file, int line) {
 }
 #define REPORT_UNLESS(condition) reportUnless((condition) != 0, #condition, __FILE__, __LINE__)
 
-// The root sector holds big-endian numbers, the boot sector little-endian.
-std::uint32_t bigEndian32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
-std::uint16_t littleEndian16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
-
 // Reads up to `count` bytes to `destination` and zero-fills what the file
 // did not supply, so a short image never exposes stale heap memory.
 void readOrZero(std::FILE* file, std::uint8_t* destination, std::size_t count) {
@@ -34,8 +29,6 @@ void readOrZero(std::FILE* file, std::uint8_t* destination, std::size_t count) {
     }
 }
 
-constexpr std::uint32_t ROOT_SECTOR_BYTES = 512;
-constexpr std::uint16_t ROOT_CHECKSUM = 0x1234;
 constexpr std::uint32_t BOOT_SECTOR_BYTES = 512;
 
 }  // namespace
@@ -81,24 +74,20 @@ int DriveImage::LoadWindow(std::unique_ptr<std::uint8_t[]> window, const char* n
 }
 
 int DriveImage::checkLoaded(const char* path) {
-    std::uint16_t sum = 0;
-    for (std::uint32_t i = 0; i < ROOT_SECTOR_BYTES; i += 2) {
-        sum = std::uint16_t(sum + (pImage[i] << 8 | pImage[i + 1]));
-    }
-    if (sum != ROOT_CHECKSUM) {
+    if (ahdi::rootWordSum(pImage) != ahdi::ROOT_WORD_SUM) {
         consoleFprintf(stderr, "Bad root checksum (%s)\n", path);
         release();
         return -5;
     }
-    diskSectors = bigEndian32(pImage + 0x1C2);
-    if ((pImage[0x1C6] & 0x01) == 0) {
+    diskSectors = bigEndian32(pImage + ahdi::DISK_SECTORS_AT);
+    if ((pImage[ahdi::PARTITION_FLAGS_AT] & 0x01) == 0) {
         consoleFprintf(stderr, "First partition not active (%s)\n", path);
         release();
         return -5;
     }
-    std::memcpy(partitionId, pImage + 0x1C7, sizeof partitionId);
-    partitionStart = bigEndian32(pImage + 0x1CA);
-    partitionSectors = bigEndian32(pImage + 0x1CE);
+    std::memcpy(partitionId, pImage + ahdi::PARTITION_ID_AT, sizeof partitionId);
+    partitionStart = bigEndian32(pImage + ahdi::PARTITION_START_AT);
+    partitionSectors = bigEndian32(pImage + ahdi::PARTITION_SECTORS_AT);
     partitionOffset = partitionStart * 512;
     // The boot sector must lie inside the window, or its BPB would be read
     // from outside the buffer.

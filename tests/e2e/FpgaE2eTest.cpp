@@ -54,13 +54,7 @@ long lineOf(const std::string& text, const std::string& line) {
 }
 
 std::string workDirWith(const std::string& listing) {
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name) {
-        if (c == '/') {
-            c = '_';
-        }
-    }
-    const std::string dir = makeWorkDir("fpga_" + name);
+    const std::string dir = makeTestWorkDir("fpga_");
     std::vector<std::uint8_t> xsvf;
     std::string error;
     EXPECT_TRUE(assembleXsvf(listing, xsvf, error)) << error;
@@ -71,12 +65,7 @@ std::string workDirWith(const std::string& listing) {
 ProgramResult runUpdate(const std::string& dir, const std::string& config = "",
                         const std::string& libraryDir = EMULATOR_DIR, int timeout = 60,
                         const std::vector<std::string>& args = {}) {
-    ProgramRun run;
-    run.program = FPGA_PROGRAM;
-    run.args = args;
-    run.workDir = dir;
-    run.libraryDir = libraryDir;
-    run.emulatorConfig = "out=" + dir + "/out;" + config;
+    ProgramRun run = emulatedRun(FPGA_PROGRAM, dir, args, libraryDir, config);
     run.input = "\n";
     run.timeoutSeconds = timeout;
     return runProgram(run);

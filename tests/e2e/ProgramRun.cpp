@@ -5,6 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -113,6 +117,23 @@ std::string makeWorkDir(const std::string& name) {
     return dir.string();
 }
 
+std::string makeTestWorkDir(const std::string& prefix) {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    return makeWorkDir(prefix + name);
+}
+
+ProgramRun emulatedRun(const std::string& program, const std::string& dir, const std::vector<std::string>& args,
+                       const std::string& libraryDir, const std::string& emulatorSettings) {
+    ProgramRun run;
+    run.program = program;
+    run.args = args;
+    run.workDir = dir;
+    run.libraryDir = libraryDir;
+    run.emulatorConfig = "out=" + dir + "/out;" + emulatorSettings;
+    return run;
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
@@ -159,3 +180,30 @@ std::string maskTimes(std::string text) {
     }
     return text;
 }
+
+void UploadSamples::writeTo(const std::string& dir) const {
+    writeBytes(dir + "/fw.bin", firmware);
+    writeBytes(dir + "/dbg.prg", debugger);
+    writeBytes(dir + "/prog.prg", program);
+    writeBytes(dir + "/data.bin", data);
+}
+
+std::vector<std::uint8_t> programStream(const std::vector<std::uint8_t>& file, const std::string& commands) {
+    const std::size_t area = (file.size() / 8192 + 1) * 8192;
+    std::vector<std::uint8_t> stream(64 + area + 8128, 0);
+    std::copy(commands.begin(), commands.end(), stream.begin());
+    std::copy(file.begin(), file.end(), stream.begin() + 64);
+    return stream;
+}
+
+const std::vector<std::string> UPLOAD_ALL_ARGS = {"-uc",  "fw.bin",   "-dbg", "dbg.prg",  "-prg",
+                                                  "prog.prg", "-cmd", "g", "-data", "data.bin"};
+
+void expectUploadsSaved(const std::string& dir, const UploadSamples& samples) {
+    const std::vector<std::uint8_t> firmware(samples.firmware.begin(), samples.firmware.begin() + 16384);
+    EXPECT_EQ(readBytes(dir + "/out/firmware.bin"), firmware);
+    EXPECT_EQ(readBytes(dir + "/out/prg-1.bin"), programStream(samples.debugger, "le:g"));
+    EXPECT_EQ(readBytes(dir + "/out/prg-2.bin"), programStream(samples.program, "le:g"));
+    EXPECT_EQ(readBytes(dir + "/out/data.bin"), samples.data);
+}
+

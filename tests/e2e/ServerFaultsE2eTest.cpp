@@ -25,20 +25,12 @@ std::string makeImage(const std::string& dir) {
 }
 
 ProgramResult serve(const std::string& dir, const std::string& image, const std::string& config) {
-    ProgramRun run;
-    run.program = VEXLO_PROGRAM;
-    run.args = {"-drvimg", image};
-    run.workDir = dir;
-    run.libraryDir = EMULATOR_DIR;
-    run.emulatorConfig = "out=" + dir + "/out;" + config;
+    ProgramRun run = emulatedRun(VEXLO_PROGRAM, dir, {"-drvimg", image}, EMULATOR_DIR, config);
     run.timeoutSeconds = 30;
     return runProgram(run);
 }
 
-std::string workDir() {
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    return makeWorkDir("server_" + name);
-}
+std::string workDir() { return makeTestWorkDir("server_"); }
 
 TEST(ServerFaults, GarbageAndAnUnknownCommandBeforeTheFirstRequestAreSkipped) {
     const std::string dir = workDir();

@@ -16,52 +16,12 @@ const std::string SWITCHED_OFF =
     "-----------------------------------\nFYI: the cartridge is switched off!\n"
     "-----------------------------------\n\n\n";
 
-// The 20000-byte sample firmware is cut to the cartridge's 16384 bytes.
-const char* const FIRMWARE_CUT = "Warning: fw.bin is 20000 bytes long; only its first 16384 bytes are sent.\n";
-
-struct Samples {
-    std::vector<std::uint8_t> firmware = sampleBytes(20000, 1);
-    std::vector<std::uint8_t> debugger = sampleBytes(3000, 2);
-    std::vector<std::uint8_t> program = sampleBytes(10000, 3);
-    std::vector<std::uint8_t> data = sampleBytes(100, 4);
-
-    void writeTo(const std::string& dir) const {
-        writeBytes(dir + "/fw.bin", firmware);
-        writeBytes(dir + "/dbg.prg", debugger);
-        writeBytes(dir + "/prog.prg", program);
-        writeBytes(dir + "/data.bin", data);
-    }
-};
-
-// What the cartridge must receive after the block count of cmdUploadPrg:
-// the 64-byte header with the command string, the file padded to whole
-// blocks (always at least one byte of padding), and 8128 zero bytes.
-std::vector<std::uint8_t> programStream(const std::vector<std::uint8_t>& file, const std::string& commands) {
-    const std::size_t area = (file.size() / 8192 + 1) * 8192;
-    std::vector<std::uint8_t> stream(64 + area + 8128, 0);
-    std::copy(commands.begin(), commands.end(), stream.begin());
-    std::copy(file.begin(), file.end(), stream.begin() + 64);
-    return stream;
-}
-
 ProgramResult runVexlo(const std::string& dir, const std::vector<std::string>& args, const std::string& config,
                        const std::string& libraryDir = EMULATOR_DIR) {
-    ProgramRun run;
-    run.program = VEXLO_PROGRAM;
-    run.args = args;
-    run.workDir = dir;
-    run.libraryDir = libraryDir;
-    run.emulatorConfig = "out=" + dir + "/out;" + config;
-    return runProgram(run);
+    return runProgram(emulatedRun(VEXLO_PROGRAM, dir, args, libraryDir, config));
 }
 
-std::string testName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
-
-std::string dirFor() {
-    std::string name = testName();
-    std::replace(name.begin(), name.end(), '/', '_');
-    return makeWorkDir(name);
-}
+std::string dirFor() { return makeTestWorkDir(); }
 
 // ------------------------------------------------------------------ uploads
 
@@ -69,21 +29,14 @@ class UploadRun : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(UploadRun, EveryUploadArrivesByteForByte) {
     const std::string dir = dirFor();
-    const Samples samples;
+    const UploadSamples samples;
     samples.writeTo(dir);
-    const auto r = runVexlo(dir, {"-uc", "fw.bin", "-dbg", "dbg.prg", "-prg", "prog.prg", "-cmd", "g", "-data", "data.bin"},
-                            GetParam());
+    const auto r = runVexlo(dir, UPLOAD_ALL_ARGS, GetParam());
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(maskTimes(r.out),
-              "Uploading firmare fw.bin.\nUploading prg-file dbg.prg.\nUploading prg-file prog.prg.\n"
-              "Uploading data data.bin.\nTime to execute T\n\n");
+    EXPECT_EQ(maskTimes(r.out), UPLOAD_ALL_OUTPUT);
     EXPECT_EQ(r.err, FIRMWARE_CUT);
-    const std::vector<std::uint8_t> firmware(samples.firmware.begin(), samples.firmware.begin() + 16384);
-    EXPECT_EQ(readBytes(dir + "/out/firmware.bin"), firmware);
-    EXPECT_EQ(readBytes(dir + "/out/prg-1.bin"), programStream(samples.debugger, "le:g"));
-    EXPECT_EQ(readBytes(dir + "/out/prg-2.bin"), programStream(samples.program, "le:g"));
-    EXPECT_EQ(readBytes(dir + "/out/data.bin"), samples.data);
+    expectUploadsSaved(dir, samples);
     const std::string log = readFile(dir + "/out/emulator.log");
     EXPECT_NE(log.find("command string \"le:g\""), std::string::npos);
 }
@@ -96,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(Links, UploadRun,
 
 TEST(VexloE2e, StalledProgramUploadReopensTheDeviceOncePerStall) {
     const std::string dir = dirFor();
-    const Samples samples;
+    const UploadSamples samples;
     samples.writeTo(dir);
     const auto r = runVexlo(dir, {"-prg", "prog.prg"}, "prg_stall=2");
     EXPECT_EQ(r.status, 0);
@@ -119,7 +72,7 @@ class UploadFailure : public ::testing::TestWithParam<FailureCase> {};
 TEST_P(UploadFailure, EndsAsTheCartridgeMakesIt) {
     const FailureCase& c = GetParam();
     const std::string dir = dirFor();
-    Samples().writeTo(dir);
+    UploadSamples().writeTo(dir);
     const auto r = runVexlo(dir, {"-uc", "fw.bin", "-data", "data.bin"}, c.config);
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.status, c.status);
@@ -183,7 +136,7 @@ class BindingVariant : public ::testing::TestWithParam<const char*> {};
 TEST_P(BindingVariant, VexloReportsTheMissingEntryPointAndGoesOn) {
     const std::string missing = GetParam();
     const std::string dir = dirFor();
-    const Samples samples;
+    const UploadSamples samples;
     samples.writeTo(dir);
     const auto r = runVexlo(dir, {"-data", "data.bin"}, "", std::string(EMULATOR_DIR) + "/variants/no_" + missing);
     ASSERT_FALSE(r.timedOut);
@@ -260,7 +213,7 @@ TEST(VexloE2e, WithoutDriverLibraryTheOpenFails) {
         GTEST_SKIP() << "a driver library is installed on this system";
     }
     const std::string dir = dirFor();
-    Samples().writeTo(dir);
+    UploadSamples().writeTo(dir);
     const auto r = runVexlo(dir, {"-data", "data.bin"}, "", "");
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "Error: Can't Load Ftd2xx.dll\nError: FT_OpenEx is not valid!\n");

@@ -14,7 +14,7 @@ namespace {
 // The entry points in the order BindDriver resolves them.
 std::vector<const void*> fieldsInResolveOrder(const CartridgeLink& l) {
     std::vector<const void*> fields(D2XX_ENTRY_COUNT);
-#define VEXLO_FIELD_AT_STEP(name, step, missing, params, args) \
+#define VEXLO_FIELD_AT_STEP(name, step, missing, params, args, method) \
     fields[step - 1] = reinterpret_cast<const void*>(l.name);
     VEXLO_D2XX_ENTRY_POINTS(VEXLO_FIELD_AT_STEP)
 #undef VEXLO_FIELD_AT_STEP

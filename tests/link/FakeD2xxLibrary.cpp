@@ -4,7 +4,7 @@
 // succeed without doing anything, so a bound link can be opened.
 #include "FakeD2xx.h"
 
-#define VEXLO_FAKE_EXPORT(name, step, missing, params, args) \
+#define VEXLO_FAKE_EXPORT(name, step, missing, params, args, method) \
     extern "C" __attribute__((visibility("default"))) FT_STATUS FT_API name params { return fake_d2xx::name args; }
 VEXLO_D2XX_ENTRY_POINTS(VEXLO_FAKE_EXPORT)
 #undef VEXLO_FAKE_EXPORT

@@ -10,21 +10,11 @@
 
 #include "D2xxApi.h"
 #include "ScriptedWire.h"
+#include "TempFolder.h"
 
 namespace {
 
 constexpr FT_STATUS FT_INVALID_PARAMETER = 6;
-
-std::string readAll(std::FILE* f) {
-    std::string text;
-    std::rewind(f);
-    char buf[256];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-        text.append(buf, n);
-    }
-    return text;
-}
 
 class D2xxApi : public ::testing::Test {
 protected:
@@ -35,7 +25,7 @@ protected:
     }
     void TearDown() override {
         if (handle != nullptr) {
-            d2xx::close(handle);
+            d2xx::close(ctx(), handle);
         }
         std::fclose(hints_);
     }
@@ -49,9 +39,9 @@ protected:
             script().devices.push_back({});
         }
         ASSERT_EQ(openVexlo(), FT_OK);
-        ASSERT_EQ(d2xx::setTimeouts(handle, readMs, writeMs), FT_OK);
+        ASSERT_EQ(d2xx::setTimeouts(ctx(), handle, readMs, writeMs), FT_OK);
     }
-    std::string hints() const { return readAll(hints_); }
+    std::string hints() const { return writtenSoFar(hints_); }
 
     FT_HANDLE handle = nullptr;
     std::FILE* hints_ = nullptr;
@@ -143,11 +133,11 @@ TEST_F(D2xxApi, OpenBySerialAndByIndexCountChannels) {
     script().devices[0].serial = "FT01";
     EXPECT_EQ(d2xx::openEx(ctx(), const_cast<char*>("FT01B"), FT_OPEN_BY_SERIAL_NUMBER, &handle), FT_OK);
     EXPECT_EQ(script().openedChannel, 1);
-    ASSERT_EQ(d2xx::close(handle), FT_OK);
+    ASSERT_EQ(d2xx::close(ctx(), handle), FT_OK);
     handle = nullptr;
     EXPECT_EQ(d2xx::open(ctx(), 2, &handle), FT_OK);  // Dual A, Dual B, then Vexlo
     EXPECT_EQ(script().opened, 1);
-    ASSERT_EQ(d2xx::close(handle), FT_OK);
+    ASSERT_EQ(d2xx::close(ctx(), handle), FT_OK);
     handle = nullptr;
     EXPECT_EQ(d2xx::open(ctx(), 3, &handle), FT_DEVICE_NOT_FOUND);
     EXPECT_EQ(d2xx::openEx(ctx(), nullptr, FT_OPEN_BY_DESCRIPTION, &handle), FT_INVALID_PARAMETER);
@@ -203,7 +193,7 @@ TEST_F(D2xxApi, ReadWaitsForTheWholeCountAcrossTransfers) {
     script().in = {{1}, {}, {2, 3}};
     std::uint8_t buf[3] = {};
     DWORD got = 0;
-    ASSERT_EQ(d2xx::read(handle, buf, 3, &got), FT_OK);
+    ASSERT_EQ(d2xx::read(ctx(), handle, buf, 3, &got), FT_OK);
     EXPECT_EQ(got, 3u);
     EXPECT_EQ(std::vector<std::uint8_t>(buf, buf + 3), (std::vector<std::uint8_t>{1, 2, 3}));
 }
@@ -214,7 +204,7 @@ TEST_F(D2xxApi, ReadTimeOutReturnsOkWithWhatArrivedAtTheDeadline) {
     const std::int64_t start = script().now;
     std::uint8_t buf[4] = {};
     DWORD got = 99;
-    ASSERT_EQ(d2xx::read(handle, buf, 4, &got), FT_OK);
+    ASSERT_EQ(d2xx::read(ctx(), handle, buf, 4, &got), FT_OK);
     EXPECT_EQ(got, 1u);
     EXPECT_EQ(buf[0], 7);
     EXPECT_GE(script().now - start, 100);
@@ -226,16 +216,16 @@ TEST_F(D2xxApi, BytesBeyondTheCountStayForTheNextReadWithoutARoundTrip) {
     script().in = {{1, 2, 3, 4}};
     std::uint8_t b = 0;
     DWORD got = 0;
-    ASSERT_EQ(d2xx::read(handle, &b, 1, &got), FT_OK);
+    ASSERT_EQ(d2xx::read(ctx(), handle, &b, 1, &got), FT_OK);
     EXPECT_EQ(b, 1);
     const int reads = script().reads;
     DWORD rx = 0, tx = 9, events = 9;
-    ASSERT_EQ(d2xx::getStatus(handle, &rx, &tx, &events), FT_OK);
+    ASSERT_EQ(d2xx::getStatus(ctx(), handle, &rx, &tx, &events), FT_OK);
     EXPECT_EQ(rx, 3u);
     EXPECT_EQ(tx, 0u);
     EXPECT_EQ(events, 0u);
     std::uint8_t rest[3];
-    ASSERT_EQ(d2xx::read(handle, rest, 3, &got), FT_OK);
+    ASSERT_EQ(d2xx::read(ctx(), handle, rest, 3, &got), FT_OK);
     EXPECT_EQ(got, 3u);
     EXPECT_EQ(rest[2], 4);
     EXPECT_EQ(script().reads, reads) << "queued bytes need no transfer";
@@ -245,12 +235,12 @@ TEST_F(D2xxApi, IdleStatusPollIsOneTransferOfOneLatencyPeriod) {
     openWithTimeouts(9000, 9000);
     const std::int64_t start = script().now;
     DWORD rx = 5;
-    ASSERT_EQ(d2xx::getQueueStatus(handle, &rx), FT_OK);
+    ASSERT_EQ(d2xx::getQueueStatus(ctx(), handle, &rx), FT_OK);
     EXPECT_EQ(rx, 0u);
     EXPECT_EQ(script().reads, 1);
     EXPECT_EQ(script().now - start, script().latencyMs);
     script().in = {{0x53, 0x59, 10}};
-    ASSERT_EQ(d2xx::getStatus(handle, &rx, nullptr, nullptr), FT_OK);
+    ASSERT_EQ(d2xx::getStatus(ctx(), handle, &rx, nullptr, nullptr), FT_OK);
     EXPECT_EQ(rx, 3u);
 }
 
@@ -260,11 +250,11 @@ TEST_F(D2xxApi, ReadErrorsAreStatusesWithTheCountSoFar) {
     script().readError = wireNoDevice;
     std::uint8_t buf[2];
     DWORD got = 0;
-    EXPECT_EQ(d2xx::read(handle, buf, 2, &got), FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(d2xx::read(ctx(), handle, buf, 2, &got), FT_DEVICE_NOT_FOUND);
     EXPECT_EQ(got, 1u);
     script().readError = wireIoError;
     DWORD rx = 0;
-    EXPECT_EQ(d2xx::getStatus(handle, &rx, nullptr, nullptr), FT_IO_ERROR);
+    EXPECT_EQ(d2xx::getStatus(ctx(), handle, &rx, nullptr, nullptr), FT_IO_ERROR);
     EXPECT_EQ(rx, 0u);
 }
 
@@ -273,12 +263,12 @@ TEST_F(D2xxApi, PurgeOfTheReceiveSideDropsBufferedBytes) {
     script().in = {{1, 2, 3}};
     std::uint8_t b;
     DWORD got;
-    ASSERT_EQ(d2xx::read(handle, &b, 1, &got), FT_OK);
-    ASSERT_EQ(d2xx::purge(handle, FT_PURGE_RX), FT_OK);
+    ASSERT_EQ(d2xx::read(ctx(), handle, &b, 1, &got), FT_OK);
+    ASSERT_EQ(d2xx::purge(ctx(), handle, FT_PURGE_RX), FT_OK);
     EXPECT_EQ(script().calls.back(), "purge rx");
-    ASSERT_EQ(d2xx::read(handle, &b, 1, &got), FT_OK);
+    ASSERT_EQ(d2xx::read(ctx(), handle, &b, 1, &got), FT_OK);
     EXPECT_EQ(got, 0u);
-    ASSERT_EQ(d2xx::purge(handle, FT_PURGE_RX | FT_PURGE_TX), FT_OK);
+    ASSERT_EQ(d2xx::purge(ctx(), handle, FT_PURGE_RX | FT_PURGE_TX), FT_OK);
     EXPECT_EQ(script().calls.back(), "purge rx tx");
 }
 
@@ -289,43 +279,43 @@ TEST_F(D2xxApi, WriteCutByATimeOutReportsWhatTheDeviceTook) {
     script().writes = {{5, wireTimeout}};
     std::uint8_t data[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     DWORD written = 99;
-    EXPECT_EQ(d2xx::write(handle, data, 10, &written), FT_OK);
+    EXPECT_EQ(d2xx::write(ctx(), handle, data, 10, &written), FT_OK);
     EXPECT_EQ(written, 5u);
     EXPECT_EQ(script().writeTimeouts.at(0), 9000u);
     script().writes = {{0, wireTimeout}};
-    EXPECT_EQ(d2xx::write(handle, data, 10, &written), FT_OK);
+    EXPECT_EQ(d2xx::write(ctx(), handle, data, 10, &written), FT_OK);
     EXPECT_EQ(written, 0u) << "a stall reports no bytes";
 }
 
 TEST_F(D2xxApi, WriteSplitsIntoOutTransfersAndCountsAcrossThem) {
     openWithTimeouts(9000, 9000);
-    ASSERT_EQ(d2xx::setUSBParameters(handle, 4096, 512), FT_OK);
+    ASSERT_EQ(d2xx::setUSBParameters(ctx(), handle, 4096, 512), FT_OK);
     std::vector<std::uint8_t> data(1300);
     for (std::size_t i = 0; i < data.size(); ++i) {
         data[i] = static_cast<std::uint8_t>(i * 7);
     }
     DWORD written = 0;
-    ASSERT_EQ(d2xx::write(handle, data.data(), 1300, &written), FT_OK);
+    ASSERT_EQ(d2xx::write(ctx(), handle, data.data(), 1300, &written), FT_OK);
     EXPECT_EQ(written, 1300u);
     EXPECT_EQ(script().writeSizes, (std::vector<int>{512, 512, 276}));
     EXPECT_EQ(script().written, data);
 
     script().writeSizes.clear();
     script().writes = {{512, wireOk}, {100, wireIoError}};
-    EXPECT_EQ(d2xx::write(handle, data.data(), 1300, &written), FT_IO_ERROR);
+    EXPECT_EQ(d2xx::write(ctx(), handle, data.data(), 1300, &written), FT_IO_ERROR);
     EXPECT_EQ(written, 612u);
 }
 
 TEST_F(D2xxApi, LaterTransfersOfOneWriteShareItsTimeOut) {
     openWithTimeouts(9000, 1000);
-    ASSERT_EQ(d2xx::setUSBParameters(handle, 512, 512), FT_OK);
+    ASSERT_EQ(d2xx::setUSBParameters(ctx(), handle, 512, 512), FT_OK);
     std::vector<std::uint8_t> data(1024);
     script().writes = {{512, wireOk}};
     script().now += 0;
     DWORD written = 0;
     // The scripted device takes no time on the first transfer; the second
     // gets what is left of the write's time-out.
-    ASSERT_EQ(d2xx::write(handle, data.data(), 1024, &written), FT_OK);
+    ASSERT_EQ(d2xx::write(ctx(), handle, data.data(), 1024, &written), FT_OK);
     ASSERT_EQ(script().writeTimeouts.size(), 2u);
     EXPECT_EQ(script().writeTimeouts[1], 1000u);
 }
@@ -361,7 +351,7 @@ TEST_F(D2xxApi, UsbParametersReachTheWireInWholePackets) {
     script().devices = {dev(0x6014, "Vexlo")};
     script().devices[0].packetSize = 64;
     ASSERT_EQ(openVexlo(), FT_OK);
-    ASSERT_EQ(d2xx::setUSBParameters(handle, 100, 65536), FT_OK);
+    ASSERT_EQ(d2xx::setUSBParameters(ctx(), handle, 100, 65536), FT_OK);
     EXPECT_EQ(script().inSize, 128u);
     EXPECT_EQ(script().outSize, 65536u);
 }
@@ -369,18 +359,18 @@ TEST_F(D2xxApi, UsbParametersReachTheWireInWholePackets) {
 TEST_F(D2xxApi, SettingsMapToTheWireAndBadValuesAreRefused) {
     openWithTimeouts(9000, 9000);
     script().calls.clear();
-    EXPECT_EQ(d2xx::resetDevice(handle), FT_OK);
-    EXPECT_EQ(d2xx::setLatencyTimer(handle, 2), FT_OK);
-    EXPECT_EQ(d2xx::setBitMode(handle, 0xff, FT_BITMODE_SYNC_FIFO), FT_OK);
-    EXPECT_EQ(d2xx::setFlowControl(handle, 0x0100, 0x11, 0x13), FT_OK);
-    EXPECT_EQ(d2xx::setBaudRate(handle, 115200), FT_OK);
-    EXPECT_EQ(d2xx::setDataCharacteristics(handle, 8, 0, 0), FT_OK);
+    EXPECT_EQ(d2xx::resetDevice(ctx(), handle), FT_OK);
+    EXPECT_EQ(d2xx::setLatencyTimer(ctx(), handle, 2), FT_OK);
+    EXPECT_EQ(d2xx::setBitMode(ctx(), handle, 0xff, FT_BITMODE_SYNC_FIFO), FT_OK);
+    EXPECT_EQ(d2xx::setFlowControl(ctx(), handle, 0x0100, 0x11, 0x13), FT_OK);
+    EXPECT_EQ(d2xx::setBaudRate(ctx(), handle, 115200), FT_OK);
+    EXPECT_EQ(d2xx::setDataCharacteristics(ctx(), handle, 8, 0, 0), FT_OK);
     EXPECT_EQ(script().calls, (std::vector<std::string>{"reset", "latency 2", "bitmode 255 64", "flow 256",
                                                          "baud 115200", "line 8 0 0"}));
-    EXPECT_EQ(d2xx::setLatencyTimer(handle, 0), FT_INVALID_PARAMETER);
-    EXPECT_EQ(d2xx::setFlowControl(handle, 0x0300, 0, 0), FT_INVALID_PARAMETER);
-    EXPECT_EQ(d2xx::setDataCharacteristics(handle, 9, 0, 0), FT_INVALID_PARAMETER);
-    EXPECT_NE(d2xx::setBaudRate(handle, 0), FT_OK);
+    EXPECT_EQ(d2xx::setLatencyTimer(ctx(), handle, 0), FT_INVALID_PARAMETER);
+    EXPECT_EQ(d2xx::setFlowControl(ctx(), handle, 0x0300, 0, 0), FT_INVALID_PARAMETER);
+    EXPECT_EQ(d2xx::setDataCharacteristics(ctx(), handle, 9, 0, 0), FT_INVALID_PARAMETER);
+    EXPECT_NE(d2xx::setBaudRate(ctx(), handle, 0), FT_OK);
     EXPECT_EQ(script().calls.size(), 6u) << "refused values reach no device";
 }
 
@@ -389,19 +379,19 @@ TEST_F(D2xxApi, SettingsMapToTheWireAndBadValuesAreRefused) {
 TEST_F(D2xxApi, UnknownAndClosedHandlesAreRefused) {
     openWithTimeouts(9000, 9000);
     FT_HANDLE stale = handle;
-    ASSERT_EQ(d2xx::close(handle), FT_OK);
+    ASSERT_EQ(d2xx::close(ctx(), handle), FT_OK);
     handle = nullptr;
     EXPECT_EQ(script().closed, 1);
     std::uint8_t b;
     DWORD n = 7;
     int local = 0;
     for (FT_HANDLE h : {stale, static_cast<FT_HANDLE>(nullptr), static_cast<FT_HANDLE>(&local)}) {
-        EXPECT_EQ(d2xx::close(h), FT_INVALID_HANDLE);
-        EXPECT_EQ(d2xx::read(h, &b, 1, &n), FT_INVALID_HANDLE);
+        EXPECT_EQ(d2xx::close(ctx(), h), FT_INVALID_HANDLE);
+        EXPECT_EQ(d2xx::read(ctx(), h, &b, 1, &n), FT_INVALID_HANDLE);
         EXPECT_EQ(n, 0u);
-        EXPECT_EQ(d2xx::write(h, &b, 1, &n), FT_INVALID_HANDLE);
-        EXPECT_EQ(d2xx::getStatus(h, &n, &n, &n), FT_INVALID_HANDLE);
-        EXPECT_EQ(d2xx::setBitMode(h, 0xff, 0x40), FT_INVALID_HANDLE);
+        EXPECT_EQ(d2xx::write(ctx(), h, &b, 1, &n), FT_INVALID_HANDLE);
+        EXPECT_EQ(d2xx::getStatus(ctx(), h, &n, &n, &n), FT_INVALID_HANDLE);
+        EXPECT_EQ(d2xx::setBitMode(ctx(), h, 0xff, 0x40), FT_INVALID_HANDLE);
     }
     EXPECT_EQ(script().closed, 1);
 }
@@ -409,11 +399,11 @@ TEST_F(D2xxApi, UnknownAndClosedHandlesAreRefused) {
 TEST_F(D2xxApi, MissingOutputPointersAreInvalidParameters) {
     openWithTimeouts(9000, 9000);
     std::uint8_t b = 0;
-    EXPECT_EQ(d2xx::read(handle, &b, 1, nullptr), FT_INVALID_PARAMETER);
-    EXPECT_EQ(d2xx::write(handle, &b, 1, nullptr), FT_INVALID_PARAMETER);
+    EXPECT_EQ(d2xx::read(ctx(), handle, &b, 1, nullptr), FT_INVALID_PARAMETER);
+    EXPECT_EQ(d2xx::write(ctx(), handle, &b, 1, nullptr), FT_INVALID_PARAMETER);
     DWORD n;
-    EXPECT_EQ(d2xx::read(handle, nullptr, 1, &n), FT_INVALID_PARAMETER);
-    EXPECT_EQ(d2xx::getQueueStatus(handle, nullptr), FT_INVALID_PARAMETER);
+    EXPECT_EQ(d2xx::read(ctx(), handle, nullptr, 1, &n), FT_INVALID_PARAMETER);
+    EXPECT_EQ(d2xx::getQueueStatus(ctx(), handle, nullptr), FT_INVALID_PARAMETER);
     EXPECT_EQ(d2xx::openEx(ctx(), const_cast<char*>("Vexlo"), FT_OPEN_BY_DESCRIPTION, nullptr),
               FT_INVALID_PARAMETER);
 }

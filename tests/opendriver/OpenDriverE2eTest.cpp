@@ -24,22 +24,13 @@ namespace {
 const std::string LIBRARY_PATH = std::string(OPENDRIVER_DIR) + ":" + FAKEUSB_DIR;
 const std::string COMPLETED = "Completed FPGA update.            \n";
 
-std::string dirFor() {
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::replace(name.begin(), name.end(), '/', '_');
-    return makeWorkDir("opendriver_" + name);
-}
+std::string dirFor() { return makeTestWorkDir("opendriver_"); }
 
 // One run of a program through the stack; the fake's log is dir/usb.log.
 ProgramResult runThrough(const std::string& program, const std::string& dir, const std::vector<std::string>& args,
                          const std::string& usb, const std::string& emulator = "", const std::string& input = "",
                          int timeout = 60) {
-    ProgramRun run;
-    run.program = program;
-    run.args = args;
-    run.workDir = dir;
-    run.libraryDir = LIBRARY_PATH;
-    run.emulatorConfig = "out=" + dir + "/out;" + emulator;
+    ProgramRun run = emulatedRun(program, dir, args, LIBRARY_PATH, emulator);
     run.input = input;
     run.timeoutSeconds = timeout;
     const std::string scenario = "log=" + dir + "/usb.log;" + usb;
@@ -65,30 +56,6 @@ std::size_t countStarting(const std::vector<std::string>& log, const std::string
 
 // ------------------------------------------------------------------ uploads
 
-struct Samples {
-    std::vector<std::uint8_t> firmware = sampleBytes(20000, 1);
-    std::vector<std::uint8_t> debugger = sampleBytes(3000, 2);
-    std::vector<std::uint8_t> program = sampleBytes(70000, 3);
-    std::vector<std::uint8_t> data = sampleBytes(100, 4);
-
-    void writeTo(const std::string& dir) const {
-        writeBytes(dir + "/fw.bin", firmware);
-        writeBytes(dir + "/dbg.prg", debugger);
-        writeBytes(dir + "/prog.prg", program);
-        writeBytes(dir + "/data.bin", data);
-    }
-};
-
-// After the block count of cmdUploadPrg: the 64-byte header with the
-// command string, the file padded to whole blocks, 8128 zero bytes.
-std::vector<std::uint8_t> programStream(const std::vector<std::uint8_t>& file, const std::string& commands) {
-    const std::size_t area = (file.size() / 8192 + 1) * 8192;
-    std::vector<std::uint8_t> stream(64 + area + 8128, 0);
-    std::copy(commands.begin(), commands.end(), stream.begin());
-    std::copy(file.begin(), file.end(), stream.begin() + 64);
-    return stream;
-}
-
 struct UploadCase {
     const char* name;
     const char* usb;       // the fake's scenario
@@ -104,23 +71,15 @@ class Uploads : public ::testing::TestWithParam<UploadCase> {};
 TEST_P(Uploads, EveryUploadArrivesByteForByte) {
     const UploadCase& c = GetParam();
     const std::string dir = dirFor();
-    const Samples samples;
+    const UploadSamples samples(70000);
     samples.writeTo(dir);
-    const auto r = runThrough(VEXLO_PROGRAM, dir,
-                              {"-uc", "fw.bin", "-dbg", "dbg.prg", "-prg", "prog.prg", "-cmd", "g", "-data", "data.bin"},
-                              c.usb, c.emulator);
+    const auto r = runThrough(VEXLO_PROGRAM, dir, UPLOAD_ALL_ARGS, c.usb, c.emulator);
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(maskTimes(r.out),
-              "Uploading firmare fw.bin.\nUploading prg-file dbg.prg.\nUploading prg-file prog.prg.\n"
-              "Uploading data data.bin.\nTime to execute T\n\n");
+    EXPECT_EQ(maskTimes(r.out), UPLOAD_ALL_OUTPUT);
     // The firmware sample is longer than the cartridge takes: only the warning.
-    EXPECT_EQ(r.err, "Warning: fw.bin is 20000 bytes long; only its first 16384 bytes are sent.\n");
-    const std::vector<std::uint8_t> firmware(samples.firmware.begin(), samples.firmware.begin() + 16384);
-    EXPECT_EQ(readBytes(dir + "/out/firmware.bin"), firmware);
-    EXPECT_EQ(readBytes(dir + "/out/prg-1.bin"), programStream(samples.debugger, "le:g"));
-    EXPECT_EQ(readBytes(dir + "/out/prg-2.bin"), programStream(samples.program, "le:g"));
-    EXPECT_EQ(readBytes(dir + "/out/data.bin"), samples.data);
+    EXPECT_EQ(r.err, FIRMWARE_CUT);
+    expectUploadsSaved(dir, samples);
     if (std::string(c.usbLogHas).size() != 0) {
         const auto log = lines(readFile(dir + "/usb.log"));
         EXPECT_NE(std::find(log.begin(), log.end(), c.usbLogHas), log.end()) << readFile(dir + "/usb.log");

@@ -5,16 +5,12 @@
 #include <fstream>
 #include <system_error>
 
+#include "ByteOrder.h"
 #include "TempFolder.h"
 
 namespace ahdi {
 
 namespace {
-
-void putLittle16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
-    b[at] = std::uint8_t(v);
-    b[at + 1] = std::uint8_t(v >> 8);
-}
 
 bool writeAt(std::fstream& file, std::uint64_t offset, const std::vector<std::uint8_t>& data) {
     file.seekp(std::streamoff(offset));
@@ -44,16 +40,16 @@ std::vector<std::uint8_t> AhdiImage::bootSector() const {
     std::vector<std::uint8_t> b(512, 0);
     b[0] = 0x60;  // a 68k branch, as real boot sectors start
     b[1] = 0x38;
-    putLittle16(b, 11, bpb.bytesPerSector);
+    putLittleEndian16(b.data() + 11, bpb.bytesPerSector);
     b[13] = bpb.sectorsPerCluster;
-    putLittle16(b, 14, bpb.reservedSectors);
+    putLittleEndian16(b.data() + 14, bpb.reservedSectors);
     b[16] = bpb.fatCount;
-    putLittle16(b, 17, bpb.rootEntries);
-    putLittle16(b, 19, bpb.totalSectors);
+    putLittleEndian16(b.data() + 17, bpb.rootEntries);
+    putLittleEndian16(b.data() + 19, bpb.totalSectors);
     b[21] = bpb.media;
-    putLittle16(b, 22, bpb.sectorsPerFat);
-    putLittle16(b, 24, bpb.sectorsPerTrack);
-    putLittle16(b, 26, bpb.sideCount);
+    putLittleEndian16(b.data() + 22, bpb.sectorsPerFat);
+    putLittleEndian16(b.data() + 24, bpb.sectorsPerTrack);
+    putLittleEndian16(b.data() + 26, bpb.sideCount);
     return b;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "Console.h"
+#include "TempFolder.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -75,19 +76,6 @@ std::int64_t fakeClock() {
 void fakeSleep(std::uint32_t ms) {
     record("sleep", ms);
     g_fake.nowMs += ms;
-}
-
-std::string readAll(FILE* f) {
-    std::fflush(f);
-    std::string text;
-    std::rewind(f);
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-        text.append(buffer, n);
-    }
-    std::fseek(f, 0, SEEK_END);
-    return text;
 }
 
 }  // namespace
@@ -179,8 +167,8 @@ ConsoleCapture::~ConsoleCapture() {
     std::fclose(err_);
 }
 
-std::string ConsoleCapture::out() { return readAll(out_); }
-std::string ConsoleCapture::err() { return readAll(err_); }
+std::string ConsoleCapture::out() { return writtenSoFar(out_); }
+std::string ConsoleCapture::err() { return writtenSoFar(err_); }
 
 std::vector<std::uint8_t> bytes(const char* text, std::size_t length) {
     return std::vector<std::uint8_t>(text, text + length);
@@ -196,7 +184,7 @@ std::vector<std::uint8_t> bytes(std::initializer_list<int> values) {
 
 void unbindFrom(CartridgeLink& link, D2xxEntry first) {
     const int stop = d2xxEntry(first).resolveStep;
-#define VEXLO_UNBIND_LATER(name, step, missing, params, args) \
+#define VEXLO_UNBIND_LATER(name, step, missing, params, args, method) \
     if (step >= stop) {                                       \
         link.name = nullptr;                                  \
     }
