@@ -69,6 +69,7 @@ int shiftWithCheck(TapState& tapState, TapState startState, std::int32_t bitCoun
         return ERR_NONE;
     }
 
+    ++xsvfScanCount;
     for (;;) {
         tapGotoState(tapState, startState);
         shiftBits(bitCount, tdi, captured, exitShift);

@@ -94,5 +94,12 @@ int runUpdater(CartridgeLink& link, std::FILE* input, const char* xsvfName) {
     const int result = playXsvf();
     const std::int64_t t1 = platform::clockMs();
     consolePrintf("Time to execute %3.2f\n", (static_cast<double>(t1) - static_cast<double>(t0)) / 1000.0);
+    if (result == ERR_NONE && xsvfScanCount == 0) {
+        // XSVF allows it, but a file of zero bytes is more likely a broken
+        // download than an update.
+        consoleFlush();
+        consoleFprintf(stderr, "VexloFPGAUpdate: warning: %s held no scan; the FPGA and its PROM were not changed\n",
+                       xsvfName);
+    }
     return result;
 }

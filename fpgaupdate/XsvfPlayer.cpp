@@ -7,6 +7,7 @@
 
 int debugLevel = 0;
 std::FILE* xsvfFile = nullptr;
+std::int64_t xsvfScanCount = 0;
 
 const XsvfHandler xsvfHandlers[XSVF_COMMAND_COUNT] = {
     handleXCOMPLETE,    handleXTDOMASK,     handleXSIR,         handleXSDR,      handleXRUNTEST,
@@ -84,6 +85,7 @@ int playXsvf(SXsvfInfo& info) {
         consolePrintf("    sizeof( SXsvfInfo ) = %d bytes\n", static_cast<int>(sizeof(SXsvfInfo)));
     }
     initXsvfInfo(info);
+    xsvfScanCount = 0;
     info.errorCode = tapGotoState(info.tapState, TAP_RESET);
 
     while (info.errorCode == ERR_NONE) {

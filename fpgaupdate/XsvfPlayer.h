@@ -53,6 +53,9 @@ extern const char* const xsvfErrorTexts[XSVF_ERROR_COUNT];
 extern int debugLevel;
 // The open XSVF stream, read one byte at a time.
 extern std::FILE* xsvfFile;
+// Register shifts of one bit or more in the current run (playXsvf starts it
+// at 0): a file that completes without one has changed nothing.
+extern std::int64_t xsvfScanCount;
 
 // Start values of a run: everything zero, end states Run-Test/Idle.
 void initXsvfInfo(SXsvfInfo& info);

@@ -198,6 +198,23 @@ TEST(FpgaE2e, NamedXsvfFileIsPlayed) {
     EXPECT_EQ(missing.err, "File other.xsvf not found\n");
 }
 
+// A file that completes before its first scan is a success, as XSVF allows,
+// with one warning on standard error: it changed nothing.
+TEST(FpgaE2e, FileWithoutAScanCompletesWithAWarning) {
+    const std::string dir = makeTestWorkDir("fpga_noscan_");
+    writeBytes(dir + "/top.xsvf", {0x00});
+    writeBytes(dir + "/zeros.xsvf", std::vector<std::uint8_t>(65536, 0x00));
+    for (const char* file : {"top.xsvf", "zeros.xsvf", "/dev/zero"}) {
+        SCOPED_TRACE(file);
+        const auto r = runUpdate(dir, "", EMULATOR_DIR, 60, {file});
+        ASSERT_FALSE(r.timedOut);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(maskTimes(r.out), BANNER + "\nErasing prom (15s)\n" + COMPLETED + "Time to execute T\n");
+        EXPECT_EQ(r.err, "VexloFPGAUpdate: warning: " + std::string(file) +
+                             " held no scan; the FPGA and its PROM were not changed\n");
+    }
+}
+
 // A mistyped option stops before the banner and before the cartridge is opened.
 TEST(FpgaE2e, UnknownOptionEndsWithUsage) {
     const std::string dir = makeWorkDir("fpga_unknown_option");

@@ -157,20 +157,31 @@ TEST_F(UpdaterMainTest, PlaysTheFileAndPrintsTheTime) {
     struct Case {
         std::vector<std::uint8_t> file;
         std::string player;
-        int status;  // the player's error code
+        int status;          // the player's error code
+        bool noScanWarning;  // completed without a single register shift
     };
     const Case cases[] = {
-        {{0x00}, "Completed FPGA update.            \n", UPDATE_DONE},
+        {{0x00}, "Completed FPGA update.            \n", UPDATE_DONE, true},
+        // A zero-filled file: XCOMPLETE first, the rest is never read.
+        {std::vector<std::uint8_t>(4096, 0x00), "Completed FPGA update.            \n", UPDATE_DONE, true},
+        // Moves and waits without a shift change nothing either.
+        {{0x12, 0x01, 0x04, 0x00, 0x00, 0x00, 0x10, 0x00}, "Completed FPGA update.            \n", UPDATE_DONE,
+         true},
+        // A zero-length XSIR shifts nothing.
+        {{0x02, 0x00, 0x00}, "Completed FPGA update.            \n", UPDATE_DONE, true},
+        // XSIR of 8 bits, then XCOMPLETE: a real scan, no warning.
+        {{0x02, 0x08, 0xFF, 0x00}, "Completed FPGA update.            \n", UPDATE_DONE, false},
         {{0x05},
          "ERROR:  Encountered unsupported command #5 (Reserved5)\nERROR:  Unsupported XSVF command\n"
          "ERROR at or near XSVF command #1.  See line #1 in the XSVF ASCII file.\n",
-         ERR_UNSUPPORTED_COMMAND},
+         ERR_UNSUPPORTED_COMMAND, false},
         // XSTATE 16: no such TAP state.
         {{0x12, 0x10}, "ERROR:  Illegal state specification\n"
                         "ERROR at or near XSVF command #1.  See line #1 in the XSVF ASCII file.\n",
-         ERR_ILLEGAL_STATE},
+         ERR_ILLEGAL_STATE, false},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE("case " + std::to_string(&c - cases));
         fakeDriver().reset();
         // Only t0 and t1 read the clock here: 1.5 s apart.
         fakeDriver().clockStepMs = 1500;
@@ -178,7 +189,9 @@ TEST_F(UpdaterMainTest, PlaysTheFileAndPrintsTheTime) {
         ConsoleCapture console;
         EXPECT_EQ(runUpdater(link, input, xsvfPath().c_str()), c.status);
         EXPECT_EQ(console.out(), kBanner + "Erasing prom (15s)\n" + c.player + "Time to execute 1.50\n");
-        EXPECT_EQ(console.err(), "");
+        EXPECT_EQ(console.err(), c.noScanWarning ? "VexloFPGAUpdate: warning: " + xsvfPath() +
+                                                       " held no scan; the FPGA and its PROM were not changed\n"
+                                                 : std::string());
         std::fclose(xsvfFile);
         xsvfFile = nullptr;
     }
@@ -219,7 +232,8 @@ const ArgsCase kArgsCases[] = {
      false},
     {"namedFileMissing", {"{dir}/mine.xsvf"}, 1, "{banner}", "File {dir}/mine.xsvf not found\n", true},
     {"namedFilePlays", {"{dir}/top.xsvf"}, 0,
-     "{banner}Erasing prom (15s)\nCompleted FPGA update.            \nTime to execute 0.00\n", "", true},
+     "{banner}Erasing prom (15s)\nCompleted FPGA update.            \nTime to execute 0.00\n",
+     "VexloFPGAUpdate: warning: {dir}/top.xsvf held no scan; the FPGA and its PROM were not changed\n", true},
 };
 
 class UpdaterArgs : public UpdaterMainTest, public testing::WithParamInterface<ArgsCase> {
