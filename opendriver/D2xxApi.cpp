@@ -102,6 +102,22 @@ std::vector<Entry> entries(Listing& listing, bool withStrings) {
     return out;
 }
 
+// A device's own string as one safe line: control bytes and bytes above
+// ASCII shown as \xNN.
+std::string printableName(const std::string& name) {
+    std::string out;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c >= 0x7f || c == '"' || c == '\\') {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 // What a user can do about a device that would not open; one line.
 void hint(const D2xxContext& ctx, int why, const std::string& detail) {
     if (ctx.hints == nullptr) {
@@ -130,6 +146,30 @@ void hint(const D2xxContext& ctx, int why, const std::string& detail) {
     std::fflush(ctx.hints);
 }
 
+// Nothing matched and nothing failed: say what is on USB, so that a wrong
+// description and a cartridge that is not there can be told apart.
+void notFoundHint(const D2xxContext& ctx, const std::string& wanted, const std::vector<Entry>& seen,
+                  bool withStrings) {
+    if (ctx.hints == nullptr) {
+        return;
+    }
+    if (seen.empty()) {
+        std::fprintf(ctx.hints, "libftd2xx: no FTDI USB device found; plug in the cartridge and switch the Atari on\n");
+    } else {
+        std::string names;
+        if (withStrings) {
+            for (const Entry& e : seen) {
+                names += names.empty() ? ": \"" : ", \"";
+                names += printableName(e.description) + "\"";
+            }
+        }
+        std::fprintf(ctx.hints,
+                     "libftd2xx: no FTDI USB device %s; found %zu%s; plug in the cartridge and switch the Atari on\n",
+                     wanted.c_str(), seen.size(), names.c_str());
+    }
+    std::fflush(ctx.hints);
+}
+
 FT_STATUS openEntry(const D2xxContext& ctx, Listing& listing, const Entry& e, FT_HANDLE* handle, int* why) {
     WirePort* port = nullptr;
     const int r = ctx.wire->open(listing.list, e.device, e.channel, &port);
@@ -154,7 +194,8 @@ FT_STATUS openEntry(const D2xxContext& ctx, Listing& listing, const Entry& e, FT
 // Opens the first entry that matches and opens; a device that cannot be
 // read or opened does not end the search.
 template <typename Match>
-FT_STATUS openFirst(const D2xxContext& ctx, bool withStrings, Match match, FT_HANDLE* handle) {
+FT_STATUS openFirst(const D2xxContext& ctx, const std::string& wanted, bool withStrings, Match match,
+                    FT_HANDLE* handle) {
     if (handle == nullptr) {
         return FT_INVALID_PARAMETER;
     }
@@ -166,7 +207,8 @@ FT_STATUS openFirst(const D2xxContext& ctx, bool withStrings, Match match, FT_HA
     }
     int why = wireOk;
     int index = 0;
-    for (const Entry& e : entries(listing, withStrings)) {
+    const std::vector<Entry> all = entries(listing, withStrings);
+    for (const Entry& e : all) {
         if (e.readResult != wireOk) {
             // Could be the one we want: remember why, in case nothing else is.
             if (why == wireOk) {
@@ -184,6 +226,7 @@ FT_STATUS openFirst(const D2xxContext& ctx, bool withStrings, Match match, FT_HA
         }
     }
     if (why == wireOk) {
+        notFoundHint(ctx, wanted, all, withStrings);
         return FT_DEVICE_NOT_FOUND;
     }
     hint(ctx, why, ctx.wire->lastError());
@@ -253,7 +296,8 @@ FT_STATUS open(const D2xxContext& ctx, int deviceNumber, FT_HANDLE* handle) {
         return FT_DEVICE_NOT_FOUND;
     }
     return openFirst(
-        ctx, false, [&](const Entry&, int index) { return index == deviceNumber; }, handle);
+        ctx, "number " + std::to_string(deviceNumber), false,
+        [&](const Entry&, int index) { return index == deviceNumber; }, handle);
 }
 
 FT_STATUS openEx(const D2xxContext& ctx, void* arg1, DWORD flags, FT_HANDLE* handle) {
@@ -265,8 +309,10 @@ FT_STATUS openEx(const D2xxContext& ctx, void* arg1, DWORD flags, FT_HANDLE* han
     }
     const std::string wanted(static_cast<const char*>(arg1));
     const bool bySerial = flags == FT_OPEN_BY_SERIAL_NUMBER;
+    const std::string asked =
+        (bySerial ? "with the serial number \"" : "described \"") + printableName(wanted) + "\"";
     return openFirst(
-        ctx, true, [&](const Entry& e, int) { return (bySerial ? e.serial : e.description) == wanted; },
+        ctx, asked, true, [&](const Entry& e, int) { return (bySerial ? e.serial : e.description) == wanted; },
         handle);
 }
 

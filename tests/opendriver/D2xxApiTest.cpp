@@ -97,12 +97,17 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Matching,
     ::testing::Values(
         MatchCase{"OnlyDevice", {dev(0x6014, "Vexlo")}, "Vexlo", FT_OK, 0, 0, ""},
-        MatchCase{"NoDevice", {}, "Vexlo", FT_DEVICE_NOT_FOUND, -1, -1, ""},
+        MatchCase{"NoDevice", {}, "Vexlo", FT_DEVICE_NOT_FOUND, -1, -1,
+                  "libftd2xx: no FTDI USB device found; plug in the cartridge and switch the Atari on\n"},
         MatchCase{"OtherDescriptionFirst", {dev(0x6001, "FT232R USB UART"), dev(0x6014, "Vexlo")}, "Vexlo",
                   FT_OK, 1, 0, ""},
-        MatchCase{"NoProductString", {dev(0x6014, "")}, "Vexlo", FT_DEVICE_NOT_FOUND, -1, -1, ""},
+        MatchCase{"NoProductString", {dev(0x6014, "")}, "Vexlo", FT_DEVICE_NOT_FOUND, -1, -1,
+                  "no FTDI USB device described \"Vexlo\"; found 1: \"\"; plug in the cartridge"},
+        MatchCase{"OtherDevicesOnly", {dev(0x6001, "FT232R USB UART"), dev(0x6014, "Vex\nlo\xe9")}, "Vexlo",
+                  FT_DEVICE_NOT_FOUND, -1, -1,
+                  "found 2: \"FT232R USB UART\", \"Vex\\x0alo\\xe9\"; plug in the cartridge and switch the Atari on"},
         MatchCase{"PrefixIsNoMatch", {dev(0x6014, "Vexlo2"), dev(0x6014, "Vexl")}, "Vexlo", FT_DEVICE_NOT_FOUND, -1,
-                  -1, ""},
+                  -1, "found 2: \"Vexlo2\", \"Vexl\";"},
         MatchCase{"UnreadableDeviceFirst", {dev(0x6014, "", wireAccessDenied), dev(0x6014, "Vexlo")}, "Vexlo",
                   FT_OK, 1, 0, ""},
         MatchCase{"RefusingTwinFirst", {dev(0x6014, "Vexlo", wireOk, wireBusy), dev(0x6014, "Vexlo")}, "Vexlo",
@@ -116,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"DualChannelNamesA", {dev(0x6010, "Vexlo")}, "Vexlo A", FT_OK, 0, 0, ""},
         MatchCase{"DualChannelNamesB", {dev(0x6010, "Vexlo")}, "Vexlo B", FT_OK, 0, 1, ""},
         MatchCase{"DualChannelPlainNameIsNoMatch", {dev(0x6010, "Vexlo")}, "Vexlo", FT_DEVICE_NOT_FOUND, -1, -1,
-                  ""},
+                  "found 2: \"Vexlo A\", \"Vexlo B\";"},
         MatchCase{"QuadChannelD", {dev(0x6001, "Vexlo"), dev(0x6011, "Vexlo")}, "Vexlo D", FT_OK, 1, 3, ""},
         MatchCase{"SingleChannelChipsTakeNoSuffix", {dev(0x6015, "Vexlo")}, "Vexlo", FT_OK, 0, 0, ""}),
     [](const ::testing::TestParamInfo<MatchCase>& info) { return std::string(info.param.name); });
@@ -139,7 +144,10 @@ TEST_F(D2xxApi, OpenBySerialAndByIndexCountChannels) {
     EXPECT_EQ(script().opened, 1);
     ASSERT_EQ(d2xx::close(ctx(), handle), FT_OK);
     handle = nullptr;
+    EXPECT_EQ(hints(), "");
     EXPECT_EQ(d2xx::open(ctx(), 3, &handle), FT_DEVICE_NOT_FOUND);
+    // By number the strings are not read: the count only.
+    EXPECT_EQ(hints(), "libftd2xx: no FTDI USB device number 3; found 3; plug in the cartridge and switch the Atari on\n");
     EXPECT_EQ(d2xx::openEx(ctx(), nullptr, FT_OPEN_BY_DESCRIPTION, &handle), FT_INVALID_PARAMETER);
     EXPECT_NE(d2xx::openEx(ctx(), const_cast<char*>("Vexlo"), 4, &handle), FT_OK);
 }

@@ -176,7 +176,8 @@ TEST_P(OpenFaults, TheOpenFailsAsTheProgramReportsIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Stack, OpenFaults,
-    ::testing::Values(FaultCase{"NoDevice", "none", ""}, FaultCase{"NoProductString", "noproduct", ""},
+    ::testing::Values(FaultCase{"NoDevice", "none", "no FTDI USB device found; plug in the cartridge and switch the Atari on"},
+                      FaultCase{"NoProductString", "noproduct", "no FTDI USB device described \"Vexlo\"; found 1: \"\";"},
                       FaultCase{"PermissionDenied", "denied", "tools/linux/70-vexlo-cartridge.rules"},
                       FaultCase{"HeldByTheKernelDriver", "busy", "ftdi_sio"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -185,7 +186,8 @@ TEST(OpenDriverE2e, UpdaterReportsAMissingCartridgeWithItsOwnLine) {
     const std::string dir = dirFor();
     const auto r = runThrough(FPGA_PROGRAM, dir, {}, "none", "", "\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Unable to option Vexlo cartridge.\n");
+    EXPECT_EQ(r.err, "libftd2xx: no FTDI USB device found; plug in the cartridge and switch the Atari on\n"
+                     "Unable to option Vexlo cartridge.\n");
 }
 
 // The first cmdPollReady goes unanswered: the read waits out the link's
