@@ -29,6 +29,10 @@ struct Emulator {
     Emulator() {
         std::vector<std::string> problems;
         const EmulatorConfig config = loadEmulatorConfig(std::getenv(EMULATOR_ENV_VAR), problems);
+        const std::string outProblem = prepareOutputFolder(config.outDir);
+        if (!outProblem.empty()) {
+            problems.push_back(outProblem);
+        }
         const std::string logPath =
             config.logPath.empty() ? config.outDir + "/emulator.log" : config.logPath;
         if (config.logPath.empty() || (config.logPath != "none" && config.logPath != "stdout" &&

@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 #include "AtariDisk.h"
 
@@ -388,13 +390,48 @@ EmulatorConfig loadEmulatorConfig(const char* envValue, std::vector<std::string>
         applyEmulatorSettings(value, config, problems);
         return config;
     }
-    std::ifstream file(trim(value), std::ios::binary);
-    if (!file) {
-        problems.push_back("cannot read the configuration file \"" + trim(value) + "\"");
+    const std::string name = trim(value);
+    const std::string quoted = "the settings file \"" + name + "\"";
+    std::error_code ec;
+    const auto status = std::filesystem::status(name, ec);
+    if (std::filesystem::is_directory(status)) {
+        problems.push_back(quoted + " is a folder; no settings are read");
         return config;
     }
-    std::stringstream text;
-    text << file.rdbuf();
-    applyEmulatorSettings(text.str(), config, problems, trim(value));
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        // Opening a pipe waits for a writer; a device may never end.
+        problems.push_back(quoted + " is not a regular file (a pipe or a device); no settings are read");
+        return config;
+    }
+    std::ifstream file(name, std::ios::binary);
+    if (!file) {
+        problems.push_back("cannot read the configuration file \"" + name + "\"");
+        return config;
+    }
+    // At most one byte past the limit, so a file that grows meanwhile is
+    // still refused without being read to its end.
+    std::string text(EMULATOR_SETTINGS_FILE_LIMIT + 1, '\0');
+    file.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(file.gcount()));
+    if (text.size() > EMULATOR_SETTINGS_FILE_LIMIT) {
+        problems.push_back(quoted + " is over " + std::to_string(EMULATOR_SETTINGS_FILE_LIMIT / 1024) +
+                           " KB; no settings are read");
+        return config;
+    }
+    applyEmulatorSettings(text, config, problems, name);
     return config;
+}
+
+std::string prepareOutputFolder(const std::string& outDir) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(outDir, ec);
+    if (std::filesystem::exists(status) && !std::filesystem::is_directory(status)) {
+        return "out=" + outDir + ": it is a file, not a folder; nothing the cartridge receives is saved";
+    }
+    std::filesystem::create_directories(outDir, ec);
+    if (ec || !std::filesystem::is_directory(outDir)) {
+        return "out=" + outDir + ": cannot create the folder (" + (ec ? ec.message() : std::string("not a folder")) +
+               "); nothing the cartridge receives is saved";
+    }
+    return "";
 }

@@ -83,5 +83,15 @@ const std::vector<EmulatorSetting>& emulatorSettings();
 void applyEmulatorSettings(const std::string& text, EmulatorConfig& config, std::vector<std::string>& problems,
                            const std::string& fileName = "");
 
-// Reads the environment variable's value: settings, or a file name.
+// A settings file longer than this is refused, not read: the variable may
+// name anything, /dev/zero included.
+constexpr std::size_t EMULATOR_SETTINGS_FILE_LIMIT = 64 * 1024;
+
+// Reads the environment variable's value: settings, or a file name. Only a
+// regular file of at most EMULATOR_SETTINGS_FILE_LIMIT bytes is read; a
+// folder, a pipe or a device is reported and never opened.
 EmulatorConfig loadEmulatorConfig(const char* envValue, std::vector<std::string>& problems);
+
+// Creates the output folder (the "out" setting) if need be. Returns "" or
+// the problem: it is a file, or it cannot be created.
+std::string prepareOutputFolder(const std::string& outDir);

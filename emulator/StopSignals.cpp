@@ -65,8 +65,10 @@ void installHandlers() { SetConsoleCtrlHandler(&onConsoleEvent, TRUE); }
 
 #else
 
-constexpr int watched[] = {SIGINT, SIGTERM};
-struct sigaction previous[2];
+// SIGHUP: the terminal of a server run was closed.
+constexpr int watched[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::size_t watchedCount = sizeof watched / sizeof watched[0];
+struct sigaction previous[watchedCount];
 int wakeFds[2] = {-1, -1};
 volatile sig_atomic_t caught = 0;
 
@@ -98,7 +100,7 @@ void watch() {
     writeSummaryNow();
     // End as the signal would have: with the handler that was there before
     // ours (normally the default action, which kills the process).
-    for (std::size_t k = 0; k < 2; ++k) {
+    for (std::size_t k = 0; k < watchedCount; ++k) {
         if (watched[k] == signal) {
             sigaction(signal, &previous[k], nullptr);
         }
@@ -114,7 +116,7 @@ void installHandlers() {
         return;
     }
     std::thread(watch).detach();
-    for (std::size_t k = 0; k < 2; ++k) {
+    for (std::size_t k = 0; k < watchedCount; ++k) {
         struct sigaction now {};
         sigaction(watched[k], nullptr, &now);
         if (now.sa_handler == SIG_IGN) {

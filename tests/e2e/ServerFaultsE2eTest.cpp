@@ -92,7 +92,7 @@ class ServerStopped : public ::testing::TestWithParam<int> {};
 
 TEST_P(ServerStopped, SummaryAndCountsSurviveTheSignal) {
     const int stopSignal = GetParam();
-    const std::string dir = makeWorkDir(std::string("server_stopped_") + (stopSignal == SIGINT ? "int" : "term"));
+    const std::string dir = makeTestWorkDir();
     writeBytes(dir + "/any.img", std::vector<std::uint8_t>(100, 0));
     ProgramRun run;
     run.program = VEXLO_PROGRAM;
@@ -112,8 +112,13 @@ TEST_P(ServerStopped, SummaryAndCountsSurviveTheSignal) {
     EXPECT_NE(log.find("the run is stopped from outside\nSummary:\n  opened 1 times"), std::string::npos) << log;
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, ServerStopped, ::testing::Values(SIGINT, SIGTERM),
-                         [](const auto& info) { return std::string(info.param == SIGINT ? "Sigint" : "Sigterm"); });
+// SIGHUP: the terminal the server ran in was closed.
+INSTANTIATE_TEST_SUITE_P(Signals, ServerStopped, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& info) {
+                             return std::string(info.param == SIGINT    ? "Sigint"
+                                                : info.param == SIGTERM ? "Sigterm"
+                                                                        : "Sighup");
+                         });
 
 // What goes wrong with the emulator's own settings or the Atari's script
 // is said on standard error; the program's standard output is unchanged.

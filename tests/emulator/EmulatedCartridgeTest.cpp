@@ -2,6 +2,7 @@
 // rules, the command parser across and within writes, the replies, the
 // injected faults, the JTAG pins and the Atari's sector requests.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -159,10 +160,21 @@ TEST(EmulatorSettings, VariableNamesAFileOfLines) {
 }
 
 // Every settings mistake is reported, naming the setting and, for a file,
-// the line; a value that is changed on the way is said as well.
+// the line; a value that is changed on the way is said as well. The variable
+// may name anything: what is not a regular file of at most 64 KB is reported
+// and never read (a pipe would block the open, /dev/zero never ends).
+enum class From {
+    variable,     // the text is the variable's value
+    file,         // the text is a settings file's
+    fileAtLimit,  // the text, padded with a comment to exactly 64 KB
+    fileOverLimit,  // the same, one byte longer
+    folder,       // the variable names a folder
+    pipe,         // the variable names a FIFO nobody writes to
+};
+
 struct SettingsMistake {
     const char* name;
-    bool inFile;           // the text is a settings file's, else the variable's
+    From from;
     const char* text;
     const char* problem;   // the one problem reported ("FILE" stands for the file's name)
     std::function<bool(const EmulatorConfig&)> applied;
@@ -172,21 +184,40 @@ void PrintTo(const SettingsMistake& c, std::ostream* os) { *os << c.name; }
 
 class SettingsMistakes : public ::testing::TestWithParam<SettingsMistake> {};
 
+std::string paddedTo(const std::string& text, std::size_t size) {
+    return text + "#" + std::string(size - text.size() - 2, 'x') + "\n";
+}
+
 TEST_P(SettingsMistakes, AreReportedWithTheirSource) {
     const SettingsMistake& c = GetParam();
     std::vector<std::string> problems;
     EmulatorConfig config;
-    std::string file;
+    const std::string dir = freshDir();
+    std::string file = dir + "/vexlo.conf";
+    switch (c.from) {
+        case From::variable:
+            file.clear();
+            break;
+        case From::file:
+            std::ofstream(file) << c.text;
+            break;
+        case From::fileAtLimit:
+            std::ofstream(file) << paddedTo(c.text, EMULATOR_SETTINGS_FILE_LIMIT);
+            break;
+        case From::fileOverLimit:
+            std::ofstream(file) << paddedTo(c.text, EMULATOR_SETTINGS_FILE_LIMIT + 1);
+            break;
+        case From::folder:
+            fs::create_directory(file);
+            break;
+        case From::pipe:
+            ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+            break;
+    }
+    config = loadEmulatorConfig(file.empty() ? c.text : file.c_str(), problems);
     std::string expected = c.problem;
-    if (c.inFile) {
-        const std::string dir = freshDir();
-        file = dir + "/vexlo.conf";
-        std::ofstream(file) << c.text;
-        config = loadEmulatorConfig(file.c_str(), problems);
-        expected.replace(expected.find("FILE"), 4, file);
-        fs::remove_all(dir);
-    } else {
-        config = loadEmulatorConfig(c.text, problems);
+    if (const auto at = expected.find("FILE"); at != std::string::npos) {
+        expected.replace(at, 4, file);
     }
     ASSERT_EQ(problems.size(), 1u) << ::testing::PrintToString(problems);
     EXPECT_EQ(problems[0], expected);
@@ -194,42 +225,83 @@ TEST_P(SettingsMistakes, AreReportedWithTheirSource) {
 }
 
 const SettingsMistake settingsMistakes[] = {
-    {"FileLineWithoutEquals", true, "out = c80\npower off\n", "FILE line 2: line without '=': \"power off\"",
+    {"FileLineWithoutEquals", From::file, "out = c80\npower off\n", "FILE line 2: line without '=': \"power off\"",
      [](const EmulatorConfig& c) { return c.outDir == "c80" && c.powered; }},
-    {"FileUnknownKey", true, "# demo\n\ncolour = red\n", "FILE line 3: unknown setting \"colour\"",
+    {"FileUnknownKey", From::file, "# demo\n\ncolour = red\n", "FILE line 3: unknown setting \"colour\"",
      [](const EmulatorConfig& c) { return c == EmulatorConfig{}; }},
-    {"FileBadValueNamesItsLine", true, "out = x\n  power = maybe ; ready_after = 2\n",
+    {"FileBadValueNamesItsLine", From::file, "out = x\n  power = maybe ; ready_after = 2\n",
      "FILE line 2: bad value for power: \"maybe\"", [](const EmulatorConfig& c) { return c.readyAfter == 2; }},
-    {"PieceWithoutEqualsAfterOut", false, "out=c80;power off", "setting without '=': \"power off\"",
+    {"PieceWithoutEqualsAfterOut", From::variable, "out=c80;power off", "setting without '=': \"power off\"",
      [](const EmulatorConfig& c) { return c.outDir == "c80"; }},
-    {"UnknownAtariTask", false, "atari=lsit",
+    {"UnknownAtariTask", From::variable, "atari=lsit",
      "bad value for atari: \"lsit\" (unknown Atari task \"lsit\" (use list, read:/PATH or readall))",
      // Kept, so the run fails at the script's start instead of serving forever.
      [](const EmulatorConfig& c) { return c.atariEnabled && c.atariTasks == "lsit"; }},
-    {"RemoteWithoutPort", false, "jtag=remote:localhost",
+    {"RemoteWithoutPort", From::variable, "jtag=remote:localhost",
      "bad value for jtag: \"remote:localhost\" (expected remote:HOST:PORT with a port from 1 to 65535)",
      [](const EmulatorConfig& c) { return c.jtag == "model"; }},
-    {"RemotePortTooLarge", false, "jtag=remote:127.0.0.1:70000",
+    {"RemotePortTooLarge", From::variable, "jtag=remote:127.0.0.1:70000",
      "bad value for jtag: \"remote:127.0.0.1:70000\" (expected remote:HOST:PORT with a port from 1 to 65535)",
      [](const EmulatorConfig& c) { return c.jtag == "model"; }},
-    {"JtagNeitherModelNorRemote", false, "jtag=remote", "bad value for jtag: \"remote\" (model or remote:HOST:PORT)",
+    {"JtagNeitherModelNorRemote", From::variable, "jtag=remote", "bad value for jtag: \"remote\" (model or remote:HOST:PORT)",
      [](const EmulatorConfig& c) { return c.jtag == "model"; }},
-    {"IrLengthOutOfRange", false, "jtag_irlen=40", "bad value for jtag_irlen: \"40\" (out of range: 2 to 32)",
+    {"IrLengthOutOfRange", From::variable, "jtag_irlen=40", "bad value for jtag_irlen: \"40\" (out of range: 2 to 32)",
      [](const EmulatorConfig& c) { return c.jtagIrLength == 8; }},
-    {"PowerByteOutOfRange", false, "power_byte=300", "bad value for power_byte: \"300\" (out of range: 1 to 255)",
+    {"PowerByteOutOfRange", From::variable, "power_byte=300", "bad value for power_byte: \"300\" (out of range: 1 to 255)",
      [](const EmulatorConfig& c) { return c.powerByte == 1; }},
-    {"WriteNumberZero", false, "write_fail=0,3",
+    {"WriteNumberZero", From::variable, "write_fail=0,3",
      "bad value for write_fail: \"0,3\" (out of range: the numbers count from 1)",
      [](const EmulatorConfig& c) { return c.failWrites.empty(); }},
-    {"TimeoutClamped", false, "read_timeout_ms=90000", "read_timeout_ms=90000: at most 60000 ms; using 60000",
+    {"TimeoutClamped", From::variable, "read_timeout_ms=90000", "read_timeout_ms=90000: at most 60000 ms; using 60000",
      [](const EmulatorConfig& c) { return c.readTimeoutMs == 60000; }},
-    {"IdcodeBitZeroForced", false, "jtag_idcode=0x12345678",
+    {"IdcodeBitZeroForced", From::variable, "jtag_idcode=0x12345678",
      "jtag_idcode=0x12345678: bit 0 of an IDCODE is always 1; using 0x12345679",
      [](const EmulatorConfig& c) { return c.jtagIdcode == 0x12345679u; }},
+    {"FileAtTheLimitIsRead", From::fileAtLimit, "power = off\ncolour = red\n", "FILE line 2: unknown setting \"colour\"",
+     [](const EmulatorConfig& c) { return !c.powered; }},
+    {"FileOverTheLimitIsRefused", From::fileOverLimit, "power = off\n",
+     "the settings file \"FILE\" is over 64 KB; no settings are read",
+     [](const EmulatorConfig& c) { return c == EmulatorConfig{}; }},
+    {"FileIsAFolder", From::folder, "", "the settings file \"FILE\" is a folder; no settings are read",
+     [](const EmulatorConfig& c) { return c == EmulatorConfig{}; }},
+    {"FileIsAPipe", From::pipe, "",
+     "the settings file \"FILE\" is not a regular file (a pipe or a device); no settings are read",
+     [](const EmulatorConfig& c) { return c == EmulatorConfig{}; }},
+    {"FileIsADeviceWithoutEnd", From::variable, "/dev/zero",
+     "the settings file \"/dev/zero\" is not a regular file (a pipe or a device); no settings are read",
+     [](const EmulatorConfig& c) { return c == EmulatorConfig{}; }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Settings, SettingsMistakes, ::testing::ValuesIn(settingsMistakes),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The output folder is made when the library starts; one that cannot be is
+// said at once, naming the setting, instead of at each upload.
+TEST(EmulatorSettings, OutputFolderThatCannotBeMadeIsReported) {
+    const std::string dir = freshDir();
+    std::ofstream(dir + "/plain") << "x";
+    struct Case {
+        std::string out;
+        std::string problem;  // "" for none
+    };
+    const Case cases[] = {
+        {dir + "/new/deeper", ""},
+        {dir, ""},
+        {dir + "/plain", "out=" + dir + "/plain: it is a file, not a folder; nothing the cartridge receives is saved"},
+        {dir + "/plain/below", "out=" + dir + "/plain/below: cannot create the folder ("},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        const std::string problem = prepareOutputFolder(c.out);
+        if (c.problem.empty()) {
+            EXPECT_EQ(problem, "");
+            EXPECT_TRUE(fs::is_directory(c.out));
+        } else {
+            EXPECT_EQ(problem.substr(0, c.problem.size()), c.problem) << problem;
+            EXPECT_NE(problem.find("; nothing the cartridge receives is saved"), std::string::npos) << problem;
+        }
+    }
+}
 
 // The keys and defaults in docs/EMULATOR.md are the settings table's.
 TEST(EmulatorSettings, DocumentedTableIsTheParsersTable) {
@@ -690,7 +762,11 @@ TEST_P(StoppedFromOutside, SummaryAndCountsAreWrittenFirst) {
     EXPECT_NE(log.str().find("the run is stopped from outside\nSummary:\n"), std::string::npos) << log.str();
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, StoppedFromOutside, ::testing::Values(SIGINT, SIGTERM),
-                         [](const auto& info) { return std::string(info.param == SIGINT ? "Sigint" : "Sigterm"); });
+INSTANTIATE_TEST_SUITE_P(Signals, StoppedFromOutside, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& info) {
+                             return std::string(info.param == SIGINT    ? "Sigint"
+                                                : info.param == SIGTERM ? "Sigterm"
+                                                                        : "Sighup");
+                         });
 
 }  // namespace
