@@ -28,7 +28,7 @@ cat my-cart/*	here
 cmake -S . -B build -G Ninja	tools/run-tests: cmake -S . -B build/ci -G Ninja
 cmake --build build	tools/run-tests: cmake --build build/ci
 build/bin/vexlo-image *	here
-build/bin/xsvf list top.xsvf > top.txt	here
+build/bin/vexlo-xsvf list top.xsvf > top.txt	here
 sed -n '*p' top.txt	here
 sudo cp tools/linux/70-vexlo-cartridge.rules /etc/udev/rules.d/	exists: tools/linux/70-vexlo-cartridge.rules
 sudo udevadm control --reload-rules	exists: tools/linux/70-vexlo-cartridge.rules
@@ -78,7 +78,7 @@ head -c 16384 /dev/urandom > "$work/build/demo/run/firmware.bin"
 mkdir -p "$work/my-atari-files/GAMES"
 printf 'Nothing to play yet.\r\n' > "$work/my-atari-files/GAMES/LIST.TXT"
 head -c 100000 /dev/urandom > "$work/my-atari-files/PICTURE.BIN"
-"$bin_dir/xsvf" build "$source_dir/emulator/samples/top.xsvf.txt" "$work/top.xsvf" ||
+"$bin_dir/vexlo-xsvf" build "$source_dir/emulator/samples/top.xsvf.txt" "$work/top.xsvf" ||
   problem "cannot assemble the sample XSVF"
 
 declare -A here_blocks=()

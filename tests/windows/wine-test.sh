@@ -325,7 +325,7 @@ Time to execute T
     # A short XSVF that uses every command, played through the JTAG model.
     prepare yes VexloFPGAUpdate
     mkdir -p "$VEXLO_WORK/inputs"
-    "$VEXLO_NATIVE_BIN/xsvf" build "$VEXLO_SOURCE_DIR/emulator/samples/top.xsvf.txt" \
+    "$VEXLO_NATIVE_BIN/vexlo-xsvf" build "$VEXLO_SOURCE_DIR/emulator/samples/top.xsvf.txt" \
       "$VEXLO_WORK/inputs/top.xsvf" || fail "cannot assemble the sample XSVF"
     printf '\n' > "$VEXLO_WORK/return.txt"
     input="$VEXLO_WORK/return.txt"

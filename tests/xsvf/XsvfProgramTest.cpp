@@ -1,4 +1,4 @@
-// The xsvf program as a user runs it: verbs, files, exit statuses, messages.
+// The vexlo-xsvf program as a user runs it: verbs, files, exit statuses, messages.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -30,7 +30,7 @@ protected:
         dir_ = folder_->path();
     }
 
-    // Runs `xsvf ARGS` in the test folder; stderr goes to the file "err".
+    // Runs `vexlo-xsvf ARGS` in the test folder; stderr goes to the file "err".
     int run(const std::string& args) {
         const std::string command = "cd '" + dir_.string() + "' && '" XSVF_PROGRAM "' " + args + " 2>err";
         const int status = std::system(command.c_str());
@@ -67,7 +67,7 @@ TEST_F(XsvfProgram, BuildListAndZeroMasksWorkOnFiles) {
     EXPECT_EQ(read("listed2.txt"), text);
 
     ASSERT_EQ(run("zero-masks out.xsvf zeroed.xsvf"), 0);
-    EXPECT_EQ(read("err"), "xsvf: 1 XTDOMASK commands cleared\n");
+    EXPECT_EQ(read("err"), "vexlo-xsvf: 1 XTDOMASK commands cleared\n");
     ASSERT_EQ(run("list zeroed.xsvf > zeroed.txt"), 0);
     EXPECT_EQ(read("zeroed.txt"), "XSDRSIZE 16\nXTDOMASK 0x0000\nXSDRTDO 0x00ff 0x0100\nXCOMPLETE\n");
 }
@@ -75,17 +75,29 @@ TEST_F(XsvfProgram, BuildListAndZeroMasksWorkOnFiles) {
 TEST_F(XsvfProgram, FailuresSayWhatAndExitNonZero) {
     write("bad.txt", "XSDRSIZE 8\n\nXSDR 0x100\n");
     EXPECT_EQ(run("build bad.txt out.xsvf"), 1);
-    EXPECT_EQ(read("err"), "xsvf: bad.txt: line 3: XSDR: 0x100 does not fit in 1 byte\n");
+    EXPECT_EQ(read("err"), "vexlo-xsvf: bad.txt: line 3: XSDR: 0x100 does not fit in 1 byte\n");
     EXPECT_FALSE(fs::exists(dir_ / "out.xsvf"));
 
     EXPECT_EQ(run("list missing.xsvf"), 1);
-    EXPECT_EQ(read("err"), "xsvf: cannot open missing.xsvf\n");
+    EXPECT_EQ(read("err"), "vexlo-xsvf: cannot open missing.xsvf\n");
 
     EXPECT_EQ(run(""), 2);
     EXPECT_NE(read("err").find("Usage:"), std::string::npos);
     EXPECT_EQ(run("list"), 2);
     EXPECT_EQ(run("build only-one.txt"), 2);
     EXPECT_EQ(run("frobnicate a b"), 2);
+    EXPECT_EQ(read("err").substr(0, 47), "vexlo-xsvf: unknown command \"frobnicate\"\nUsage:");
+}
+
+// Its usage and messages name it as it is installed, never a bare "xsvf".
+TEST_F(XsvfProgram, NamesItselfAsInstalled) {
+    ASSERT_EQ(run("--help > help.txt"), 0);
+    const std::string help = read("help.txt");
+    EXPECT_NE(help.find("  vexlo-xsvf list FILE.xsvf [OUT.txt]"), std::string::npos) << help;
+    EXPECT_EQ(help.find(" xsvf "), std::string::npos) << help;
+    ASSERT_EQ(run("--version > version.txt"), 0);
+    EXPECT_EQ(read("version.txt"), "vexlo-xsvf " VEXLO_VERSION "\n");
+    EXPECT_EQ(read("err"), "");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// xsvf: lists an XSVF file as text (line N = command N, as the updater's
+// vexlo-xsvf: lists an XSVF file as text (line N = command N, as the updater's
 // error line counts them), assembles that text back, and clears TDO masks.
 #include <cstdio>
 #include <cstring>
@@ -9,20 +9,27 @@
 
 namespace {
 
+// Set by the build: the name it is built and installed as.
+const char* const NAME = VEXLO_PROGRAM_NAME;
+
 void usage(std::FILE* to = stderr) {
-    std::fputs(
-        "Usage:\n"
-        "  xsvf list FILE.xsvf [OUT.txt]      print the file as text, one command per line\n"
-        "  xsvf build IN.txt OUT.xsvf         assemble the text form back into XSVF\n"
-        "  xsvf zero-masks IN.xsvf OUT.xsvf   copy the file with every XTDOMASK set to 0\n"
-        "  xsvf -h | --help                   this text\n",
-        to);
+    static const char* const lines[] = {
+        " list FILE.xsvf [OUT.txt]      print the file as text, one command per line",
+        " build IN.txt OUT.xsvf         assemble the text form back into XSVF",
+        " zero-masks IN.xsvf OUT.xsvf   copy the file with every XTDOMASK set to 0",
+        " -h | --help                   this text",
+        " --version                     its name and version",
+    };
+    std::fputs("Usage:\n", to);
+    for (const char* line : lines) {
+        std::fprintf(to, "  %s%s\n", NAME, line);
+    }
 }
 
 bool readFile(const char* path, std::vector<std::uint8_t>& bytes) {
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
-        std::fprintf(stderr, "xsvf: cannot open %s\n", path);
+        std::fprintf(stderr, "%s: cannot open %s\n", NAME, path);
         return false;
     }
     bytes.clear();
@@ -34,7 +41,7 @@ bool readFile(const char* path, std::vector<std::uint8_t>& bytes) {
     const bool ok = std::ferror(file) == 0;
     std::fclose(file);
     if (!ok) {
-        std::fprintf(stderr, "xsvf: cannot read %s\n", path);
+        std::fprintf(stderr, "%s: cannot read %s\n", NAME, path);
     }
     return ok;
 }
@@ -42,12 +49,12 @@ bool readFile(const char* path, std::vector<std::uint8_t>& bytes) {
 bool writeFile(const char* path, const void* data, std::size_t size) {
     std::FILE* file = std::fopen(path, "wb");
     if (file == nullptr) {
-        std::fprintf(stderr, "xsvf: cannot create %s\n", path);
+        std::fprintf(stderr, "%s: cannot create %s\n", NAME, path);
         return false;
     }
     const bool ok = std::fwrite(data, 1, size, file) == size;
     if (std::fclose(file) != 0 || !ok) {
-        std::fprintf(stderr, "xsvf: cannot write %s\n", path);
+        std::fprintf(stderr, "%s: cannot write %s\n", NAME, path);
         return false;
     }
     return true;
@@ -81,7 +88,7 @@ int build(int argc, char** argv) {
     std::vector<std::uint8_t> bytes;
     std::string error;
     if (!assembleXsvf(std::string(raw.begin(), raw.end()), bytes, error)) {
-        std::fprintf(stderr, "xsvf: %s: %s\n", argv[2], error.c_str());
+        std::fprintf(stderr, "%s: %s: %s\n", NAME, argv[2], error.c_str());
         return 1;
     }
     return writeFile(argv[3], bytes.data(), bytes.size()) ? 0 : 1;
@@ -100,7 +107,7 @@ int zeroMasks(int argc, char** argv) {
     if (!writeFile(argv[3], bytes.data(), bytes.size())) {
         return 1;
     }
-    std::fprintf(stderr, "xsvf: %lu XTDOMASK commands cleared\n", static_cast<unsigned long>(masks));
+    std::fprintf(stderr, "%s: %lu XTDOMASK commands cleared\n", NAME, static_cast<unsigned long>(masks));
     return 0;
 }
 
@@ -111,6 +118,10 @@ int main(int argc, char** argv) {
         usage(stdout);
         return 0;
     }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("%s %s\n", NAME, VEXLO_VERSION);
+        return 0;
+    }
     if (argc >= 2 && std::strcmp(argv[1], "list") == 0) {
         return list(argc, argv);
     }
@@ -119,6 +130,9 @@ int main(int argc, char** argv) {
     }
     if (argc >= 2 && std::strcmp(argv[1], "zero-masks") == 0) {
         return zeroMasks(argc, argv);
+    }
+    if (argc >= 2) {
+        std::fprintf(stderr, "%s: unknown command \"%s\"\n", NAME, argv[1]);
     }
     usage();
     return 2;
