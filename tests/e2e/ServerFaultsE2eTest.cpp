@@ -3,8 +3,11 @@
 // request the server cannot answer, a cartridge that is switched off.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "ProgramRun.h"
@@ -143,6 +146,45 @@ TEST(EmulatorTellsTheUser, SettingsMistakesWhenTheLibraryLoads) {
                          "Bad root checksum (any.img)\n");
     // The line was not glued to the folder's name.
     EXPECT_TRUE(fileExists(dir + "/out/summary.txt"));
+}
+
+// A settings source that is not a regular file is never opened (a pipe
+// would block the open, /dev/zero never ends) and an output folder that
+// cannot be made is said once: the run itself goes on with the defaults.
+TEST(EmulatorTellsTheUser, UnusableSettingsFileOrOutputFolder) {
+    const std::string dir = workDir();
+    writeBytes(dir + "/fw.bin", std::vector<std::uint8_t>(16384, 0x4e));
+    writeBytes(dir + "/plain", {0x78});
+    std::filesystem::create_directory(dir + "/folder");
+    ASSERT_EQ(mkfifo((dir + "/pipe").c_str(), 0600), 0);
+    const std::string prefix = "vexlo emulator: VEXLO_EMULATOR: ";
+    const struct {
+        std::string settings;
+        std::string err;
+    } cases[] = {
+        {"/dev/zero",
+         prefix + "the settings file \"/dev/zero\" is not a regular file (a pipe or a device); no settings are read\n"},
+        {dir + "/pipe", prefix + "the settings file \"" + dir +
+                            "/pipe\" is not a regular file (a pipe or a device); no settings are read\n"},
+        {dir + "/folder", prefix + "the settings file \"" + dir + "/folder\" is a folder; no settings are read\n"},
+        {"out=" + dir + "/plain", prefix + "out=" + dir +
+                                      "/plain: it is a file, not a folder; nothing the cartridge receives is saved\n"
+                                      "vexlo emulator: cannot write the log " + dir + "/plain/emulator.log\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings);
+        ProgramRun run;
+        run.program = VEXLO_PROGRAM;
+        run.args = {"-uc", "fw.bin"};
+        run.workDir = dir;
+        run.libraryDir = EMULATOR_DIR;
+        run.emulatorConfig = c.settings;
+        run.timeoutSeconds = 30;
+        const auto r = runProgram(run);
+        ASSERT_FALSE(r.timedOut);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, c.err);
+    }
 }
 
 TEST(EmulatorTellsTheUser, WhyTheAtariScriptFailed) {
