@@ -36,7 +36,7 @@ cat my-cart/*	here
 cmake -S . -B build -G Ninja	tools/run-tests: cmake -S . -B build/ci -G Ninja
 cmake --build build	tools/run-tests: cmake --build build/ci
 build/bin/vexlo-image *	here
-build/bin/vexlo-xsvf list top.xsvf > top.txt	here
+build/bin/xsvf list top.xsvf > top.txt	here
 sed -n '*p' top.txt	here
 sudo cp tools/linux/70-vexlo-cartridge.rules /etc/udev/rules.d/	exists: tools/linux/70-vexlo-cartridge.rules
 sudo udevadm control --reload-rules	exists: tools/linux/70-vexlo-cartridge.rules
