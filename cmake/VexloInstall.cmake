@@ -8,7 +8,8 @@
 #   lib/vexlo/opendriver/    libftd2xx.so of the open-source driver
 #   lib/udev/rules.d/        the cartridge's udev rule
 #   share/man/man1/          the manual pages
-#   share/doc/vexlo/         README.md, docs/, LICENSE, copyright, changelog.gz
+#   share/doc/vexlo/         README.md (without its checkout-only parts), docs/,
+#                            LICENSE, copyright, changelog.gz
 # Windows (the ZIP's folder):
 #   Vexlo.exe, VexloFPGAUpdate.exe, vexlo-xsvf.exe, vexlo-image.exe,
 #   emulator/Ftd2xx.dll, README.txt, LICENSE.txt, doc/*.txt (the manual
@@ -111,11 +112,17 @@ if(NOT WIN32)
   add_custom_command(OUTPUT ${VEXLO_CHANGELOG}.gz
     COMMAND ${VEXLO_GZIP} -9nc ${VEXLO_CHANGELOG} > ${VEXLO_CHANGELOG}.gz
     DEPENDS ${VEXLO_CHANGELOG} VERBATIM)
-  add_custom_target(vexlo_install_docs ALL DEPENDS ${gz_pages} ${VEXLO_CHANGELOG}.gz)
+  # The README for package users: the checkout's, less what only a checkout has.
+  set(VEXLO_INSTALLED_README ${PROJECT_BINARY_DIR}/install/README.md)
+  add_custom_command(OUTPUT ${VEXLO_INSTALLED_README}
+    COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/README.md -DOUT=${VEXLO_INSTALLED_README}
+            -P ${PROJECT_SOURCE_DIR}/cmake/readme-installed.cmake
+    DEPENDS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/cmake/readme-installed.cmake VERBATIM)
+  add_custom_target(vexlo_install_docs ALL DEPENDS ${gz_pages} ${VEXLO_CHANGELOG}.gz ${VEXLO_INSTALLED_README})
   install(FILES ${gz_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
   configure_file(${vexlo_text_in}/copyright.in ${PROJECT_BINARY_DIR}/install/copyright @ONLY)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+  install(FILES ${VEXLO_INSTALLED_README} ${PROJECT_SOURCE_DIR}/LICENSE
                 ${PROJECT_BINARY_DIR}/install/copyright ${VEXLO_CHANGELOG}.gz
           DESTINATION ${vexlo_docdir})
   file(GLOB vexlo_docs ${PROJECT_SOURCE_DIR}/docs/*.md)
