@@ -118,6 +118,12 @@ run_case() {
     served-vexlo-image)
       "$bin/vexlo-image" create "$img" "$tree" >/dev/null || fail "vexlo-image create failed"
       serve_and_dump "$img" "$dump"; same_as_served "$dump" "$img"; check "$dump" ;;
+    served-big-partition)
+      # From 16 MB on a "BGM" partition, with larger logical sectors.
+      "$bin/vexlo-image" create "$img" "$tree" --size-mb 17 >/dev/null || fail "vexlo-image create failed"
+      serve_and_dump "$img" "$dump"; same_as_served "$dump" "$img"
+      [ "$(od -An -c -j 455 -N 3 "$dump" | tr -d ' ')" = BGM ] || fail "the dump of 17 MB is no BGM partition"
+      check "$dump" ;;
     served-make-atari-image)
       "$src/tools/make-atari-image" "$img" "$tree" >/dev/null || fail "make-atari-image failed"
       serve_and_dump "$img" "$dump"; same_as_served "$dump" "$img"; check "$dump" ;;
