@@ -61,7 +61,7 @@ static long bios_v(short fn) {
 #define Fclose(h) gemdos_w(0x3e, (h))
 #define Fread(h, n, buf) gemdos_wll(0x3f, (h), (n), (long)(buf))
 #define Fwrite(h, n, buf) gemdos_wll(0x40, (h), (n), (long)(buf))
-#define Fsfirst(spec, attr) gemdos_lw(0x4e, (long)(spec), (attr))
+#define Fsfirst(pattern, attr) gemdos_lw(0x4e, (long)(pattern), (attr))
 #define Fsnext() gemdos_v(0x4f)
 #define Drvmap() bios_v(10)
 
