@@ -253,7 +253,7 @@ const std::vector<EmulatorSetting> settingsTable = {
          std::vector<AtariTask> tasks;
          return parseAtariTasks(v, tasks, note) ? Result::taken : Result::refused;
      },
-     "the Atari's script: list, read:/PATH, readall, separated by ';'"},
+     "the Atari's script: list, read:/PATH, readall, dump:FILE, separated by ';'"},
     {"garbage", "",
      [](const std::string& v, EmulatorConfig& c, std::string&) { return taken(parseHexBytes(v, c.garbage)); },
      "hex bytes sent before the Atari's first sector request"},

@@ -27,14 +27,15 @@ enum class AtariTaskKind {
     list,     // log every folder and file with its size, recursively
     read,     // read one file (path from the root, '/'-separated) into outDir
     readAll,  // read every file of the disk into outDir
+    dump,     // read every sector of the partition into a plain image file
 };
 
 struct AtariTask {
     AtariTaskKind kind = AtariTaskKind::list;
-    std::string path;  // for read: "/HELLO.TXT", "/DIR/BIG.BIN" (case is ignored)
+    std::string path;  // for read: "/HELLO.TXT", "/DIR/BIG.BIN" (case is ignored); for dump: the file
 };
 
-// Parses "list;read:/HELLO.TXT;read:/DIR/BIG.BIN;readall" (blanks around
+// Parses "list;read:/HELLO.TXT;read:/DIR/BIG.BIN;readall;dump:FILE" (blanks around
 // items are ignored, empty items skipped). On an unknown item returns false
 // and says which in `error`.
 bool parseAtariTasks(const std::string& config, std::vector<AtariTask>& tasks, std::string& error);
@@ -43,5 +44,9 @@ bool parseAtariTasks(const std::string& config, std::vector<AtariTask>& tasks, s
 // written below outDir with their folders (outDir/DIR/BIG.BIN). Every step
 // and every failure is reported through `log`. Returns true when every task
 // succeeded; a failed task is logged and the next one still runs.
+// A dump writes a plain AHDI image: a root sector whose partition 0 starts
+// at sector 2, an empty sector 1, then every sector of the partition as the
+// requests returned it (the BPB's sector count, from the boot sector on),
+// so that another Atari can read the same disk.
 bool runAtariTasks(const std::vector<AtariTask>& tasks, const RequestSectors& request,
                    const std::string& outDir, const AtariLog& log);

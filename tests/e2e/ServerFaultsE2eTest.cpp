@@ -195,10 +195,10 @@ TEST(EmulatorTellsTheUser, WhyTheAtariScriptFailed) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err,
               "vexlo emulator: VEXLO_EMULATOR: bad value for atari: \"lsit\" (unknown Atari task \"lsit\" (use list, "
-              "read:/PATH or readall))\n"
+              "read:/PATH, readall or dump:FILE))\n"
               "Bad root checksum (" + dir + "/any.img)\n"
               "vexlo emulator: the Atari's script failed, the run ends with status 1: unknown Atari task \"lsit\" (use "
-              "list, read:/PATH or readall)\n");
+              "list, read:/PATH, readall or dump:FILE)\n");
     EXPECT_NE(r.out.find("running...\n"), std::string::npos);
 }
 

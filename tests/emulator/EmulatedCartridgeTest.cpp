@@ -234,7 +234,7 @@ const SettingsMistake settingsMistakes[] = {
     {"PieceWithoutEqualsAfterOut", From::variable, "out=c80;power off", "setting without '=': \"power off\"",
      [](const EmulatorConfig& c) { return c.outDir == "c80"; }},
     {"UnknownAtariTask", From::variable, "atari=lsit",
-     "bad value for atari: \"lsit\" (unknown Atari task \"lsit\" (use list, read:/PATH or readall))",
+     "bad value for atari: \"lsit\" (unknown Atari task \"lsit\" (use list, read:/PATH, readall or dump:FILE))",
      // Kept, so the run fails at the script's start instead of serving forever.
      [](const EmulatorConfig& c) { return c.atariEnabled && c.atariTasks == "lsit"; }},
     {"RemoteWithoutPort", From::variable, "jtag=remote:localhost",
@@ -690,7 +690,7 @@ TEST(AtariSide, FailingStepsAreToldToTheUser) {
         const char* told;
     };
     const Case cases[] = {
-        {"lsit", "unknown Atari task \"lsit\" (use list, read:/PATH or readall)"},
+        {"lsit", "unknown Atari task \"lsit\" (use list, read:/PATH, readall or dump:FILE)"},
         {"read:/NOPE.TXT;list", "read /NOPE.TXT failed: not found"},
     };
     for (const auto& c : cases) {

@@ -363,6 +363,73 @@ TEST(AtariTasks, ParsesTheScript) {
     }
 }
 
+TEST(AtariTasks, DumpNamesItsFile) {
+    std::vector<AtariTask> tasks;
+    std::string error;
+    ASSERT_TRUE(parseAtariTasks("dump: out/disk.img ;list", tasks, error)) << error;
+    ASSERT_EQ(tasks.size(), 2u);
+    EXPECT_EQ(tasks[0].kind, AtariTaskKind::dump);
+    EXPECT_EQ(tasks[0].path, "out/disk.img");
+    for (const char* bad : {"dump", "dump:", "dump: "}) {
+        EXPECT_FALSE(parseAtariTasks(bad, tasks, error)) << bad;
+        EXPECT_NE(error.find("dump:FILE"), std::string::npos) << error;
+    }
+}
+
+std::uint32_t be32(const Bytes& b, std::size_t at) {
+    return static_cast<std::uint32_t>(b[at]) << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3];
+}
+
+Bytes readWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The dump is an ordinary AHDI disk: root sector, empty sector 1, then the
+// partition exactly as the requests returned it, asked for in pieces one
+// reply can carry.
+TEST(AtariDump, WritesAPlainImageOfEveryPartitionSector) {
+    TinyVolume vol(16);
+    vol.addFile("DATA    BIN", {2, 3, 4, 9}, 1900, 7);
+    MemoryDisk disk = vol.disk();
+    TempFolder out{"atari"};
+    const std::string file = out.file("plain.img");
+    const TaskRun run = runTasks("dump:" + file, disk, out.path());
+    ASSERT_TRUE(run.ok) << run.log;
+
+    const Bytes image = readWhole(file);
+    const std::size_t partition = vol.bytes.size();
+    ASSERT_EQ(image.size(), 1024 + partition);
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < 512; i += 2) sum += image[i] << 8 | image[i + 1];
+    EXPECT_EQ(sum & 0xFFFF, 0x1234u);
+    EXPECT_EQ(be32(image, 0x1C2), 2 + partition / 512) << "disk sectors";
+    EXPECT_EQ(image[0x1C6] & 1, 1) << "partition 0 active";
+    EXPECT_EQ(std::string(image.begin() + 0x1C7, image.begin() + 0x1CA), "GEM");
+    EXPECT_EQ(be32(image, 0x1CA), 2u) << "partition start";
+    EXPECT_EQ(be32(image, 0x1CE), partition / 512) << "partition sectors";
+    EXPECT_TRUE(std::all_of(image.begin() + 512, image.begin() + 1024, [](std::uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(std::equal(vol.bytes.begin(), vol.bytes.end(), image.begin() + 1024)) << "partition bytes";
+    for (const Request& r : disk.requests) EXPECT_LE(r.count * 512u, ATARI_MAX_REPLY_DATA);
+    EXPECT_NE(run.log.find("dump: 104 sectors of 512 bytes"), std::string::npos) << run.log;
+}
+
+TEST(AtariDump, AFailedRequestOrAnUnwritableFileFailsTheDump) {
+    TinyVolume vol(16);
+    TempFolder out{"atari"};
+    MemoryDisk failing = vol.disk();
+    failing.failAtRequest = 3;  // boot sector, FAT, the dump's first request, its second
+    TaskRun run = runTasks("dump:" + out.file("plain.img"), failing, out.path());
+    EXPECT_FALSE(run.ok);
+    EXPECT_NE(run.log.find("dump " + out.file("plain.img") + " failed: request for sector"), std::string::npos)
+        << run.log;
+
+    MemoryDisk disk = vol.disk();
+    run = runTasks("dump:" + out.file("no-such-folder/plain.img"), disk, out.path());
+    EXPECT_FALSE(run.ok);
+    EXPECT_NE(run.log.find("failed: cannot create the file"), std::string::npos) << run.log;
+}
+
 // --- Real Atari images --------------------------------------------------
 
 struct ImageCase {
