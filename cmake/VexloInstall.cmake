@@ -7,6 +7,7 @@
 #   lib/vexlo/emulator/      libftd2xx.so of the cartridge emulator
 #   lib/vexlo/opendriver/    libftd2xx.so of the open-source driver
 #   lib/udev/rules.d/        the cartridge's udev rule
+#   share/bash-completion/completions/  the programs' bash completions
 #   share/man/man1/          the manual pages
 #   share/doc/vexlo/         README.md, docs/, LICENSE, copyright, changelog.gz
 # Windows (the ZIP's folder):
@@ -23,6 +24,8 @@ set(VEXLO_INSTALL_LIBDIR "lib/vexlo" CACHE STRING
     "Private folder (relative to the prefix) for the driver libraries")
 set(VEXLO_INSTALL_UDEVRULESDIR "lib/udev/rules.d" CACHE STRING
     "Folder (relative to the prefix) for the udev rule")
+set(VEXLO_INSTALL_BASHCOMPLETIONDIR "${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions" CACHE STRING
+    "Folder (relative to the prefix) for the bash completions")
 
 # The programs that reach the cartridge, and the helpers beside them.
 set(vexlo_cartridge_programs)
@@ -113,6 +116,23 @@ if(NOT WIN32)
 
   install(FILES ${PROJECT_SOURCE_DIR}/tools/linux/70-vexlo-cartridge.rules
           DESTINATION ${VEXLO_INSTALL_UDEVRULESDIR})
+
+  # Bash completions, one script for every program, under each program's
+  # name (the first the file, the others links to it), where bash-completion
+  # loads them on first use.
+  set(completions ${PROJECT_BINARY_DIR}/install/bash-completion)
+  file(REMOVE_RECURSE ${completions})
+  set(completion_files)
+  foreach(program ${vexlo_man_pages})
+    if(NOT completion_files)
+      configure_file(${PROJECT_SOURCE_DIR}/tools/linux/vexlo-completion.bash ${completions}/${program} COPYONLY)
+      set(completion_target ${program})
+    else()
+      file(CREATE_LINK ${completion_target} ${completions}/${program} SYMBOLIC)
+    endif()
+    list(APPEND completion_files ${completions}/${program})
+  endforeach()
+  install(FILES ${completion_files} DESTINATION ${VEXLO_INSTALL_BASHCOMPLETIONDIR})
 
   # Manual pages, compressed as man and Debian expect them.
   find_program(VEXLO_GZIP gzip REQUIRED)
