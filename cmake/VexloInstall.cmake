@@ -7,13 +7,16 @@
 #   lib/vexlo/emulator/      libftd2xx.so of the cartridge emulator
 #   lib/vexlo/opendriver/    libftd2xx.so of the open-source driver
 #   lib/udev/rules.d/        the cartridge's udev rule
+#   share/bash-completion/completions/  the programs' bash completions
 #   share/man/man1/          the manual pages
 #   share/doc/vexlo/         README.md (without its checkout-only parts), docs/,
 #                            LICENSE, copyright, changelog.gz
 # Windows (the ZIP's folder):
 #   Vexlo.exe, VexloFPGAUpdate.exe, vexlo-xsvf.exe, vexlo-image.exe,
-#   emulator/Ftd2xx.dll, README.txt, LICENSE.txt, doc/*.txt (the manual
-#   pages, and docs/EMULATOR.md and docs/WINDOWS.md as EMULATOR.txt, WINDOWS.txt)
+#   emulator/Ftd2xx.dll, emulator/top.xsvf.txt (a sample update),
+#   README.txt, LICENSE.txt, doc/*.txt (the manual pages, and
+#   docs/EMULATOR.md and docs/WINDOWS.md as EMULATOR.txt, WINDOWS.txt, each
+#   written for Windows by cmake/windows-text.cmake)
 include(GNUInstallDirs)
 # Named after the package, not the project (GNUInstallDirs' DOCDIR).
 set(vexlo_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/vexlo)
@@ -22,6 +25,8 @@ set(VEXLO_INSTALL_LIBDIR "lib/vexlo" CACHE STRING
     "Private folder (relative to the prefix) for the driver libraries")
 set(VEXLO_INSTALL_UDEVRULESDIR "lib/udev/rules.d" CACHE STRING
     "Folder (relative to the prefix) for the udev rule")
+set(VEXLO_INSTALL_BASHCOMPLETIONDIR "${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions" CACHE STRING
+    "Folder (relative to the prefix) for the bash completions")
 
 # The programs that reach the cartridge, and the helpers beside them.
 set(vexlo_cartridge_programs)
@@ -52,7 +57,26 @@ if(NOT WIN32)
   list(APPEND vexlo_man_pages vexlo-emulate)
 endif()
 
+# Named in the texts filled in below and in the package (VexloPackage.cmake).
+set(VEXLO_PACKAGE_MAINTAINER "Vexlo PC software authors <vexlo@example.org>" CACHE STRING
+    "Maintainer named in the Debian package and its changelog")
+set(VEXLO_RELEASE_DATE "Thu, 10 Dec 2026 12:00:00 +0000" CACHE STRING
+    "Release date of this version, in the Debian changelog's format")
 set(vexlo_text_in ${PROJECT_SOURCE_DIR}/cmake/package)
+
+# configure_file(@ONLY) that stops at a placeholder it has no value for,
+# instead of shipping it empty.
+function(vexlo_fill_text in out)
+  file(READ ${in} text)
+  string(REGEX MATCHALL "@[A-Za-z_][A-Za-z0-9_]*@" placeholders "${text}")
+  foreach(placeholder ${placeholders})
+    string(REGEX REPLACE "^@(.*)@$" "\\1" name "${placeholder}")
+    if(NOT DEFINED ${name})
+      message(FATAL_ERROR "${in}: nothing to fill ${name} with")
+    endif()
+  endforeach()
+  configure_file(${in} ${out} @ONLY)
+endfunction()
 
 if(NOT WIN32)
   # Which libftd2xx.so an installed program loads when nothing is set: the
@@ -82,8 +106,8 @@ if(NOT WIN32)
     install(TARGETS vexlo_emulator
             LIBRARY DESTINATION ${VEXLO_INSTALL_LIBDIR}/emulator PERMISSIONS ${vexlo_lib_permissions})
     set(VEXLO_EMULATOR_FROM_BIN "${vexlo_lib_from_bin}/emulator")
-    configure_file(${PROJECT_SOURCE_DIR}/tools/linux/vexlo-emulate.in
-                   ${PROJECT_BINARY_DIR}/install/vexlo-emulate @ONLY)
+    vexlo_fill_text(${PROJECT_SOURCE_DIR}/tools/linux/vexlo-emulate.in
+                    ${PROJECT_BINARY_DIR}/install/vexlo-emulate)
     install(PROGRAMS ${PROJECT_BINARY_DIR}/install/vexlo-emulate DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
   if(TARGET vexlo_opendriver)
@@ -93,6 +117,23 @@ if(NOT WIN32)
 
   install(FILES ${PROJECT_SOURCE_DIR}/tools/linux/70-vexlo-cartridge.rules
           DESTINATION ${VEXLO_INSTALL_UDEVRULESDIR})
+
+  # Bash completions, one script for every program, under each program's
+  # name (the first the file, the others links to it), where bash-completion
+  # loads them on first use.
+  set(completions ${PROJECT_BINARY_DIR}/install/bash-completion)
+  file(REMOVE_RECURSE ${completions})
+  set(completion_files)
+  foreach(program ${vexlo_man_pages})
+    if(NOT completion_files)
+      configure_file(${PROJECT_SOURCE_DIR}/tools/linux/vexlo-completion.bash ${completions}/${program} COPYONLY)
+      set(completion_target ${program})
+    else()
+      file(CREATE_LINK ${completion_target} ${completions}/${program} SYMBOLIC)
+    endif()
+    list(APPEND completion_files ${completions}/${program})
+  endforeach()
+  install(FILES ${completion_files} DESTINATION ${VEXLO_INSTALL_BASHCOMPLETIONDIR})
 
   # Manual pages, compressed as man and Debian expect them.
   find_program(VEXLO_GZIP gzip REQUIRED)
@@ -108,7 +149,7 @@ if(NOT WIN32)
 
   # The Debian changelog of the binary package, dated by the version's release.
   set(VEXLO_CHANGELOG ${PROJECT_BINARY_DIR}/install/changelog)
-  configure_file(${vexlo_text_in}/changelog.in ${VEXLO_CHANGELOG} @ONLY)
+  vexlo_fill_text(${vexlo_text_in}/changelog.in ${VEXLO_CHANGELOG})
   add_custom_command(OUTPUT ${VEXLO_CHANGELOG}.gz
     COMMAND ${VEXLO_GZIP} -9nc ${VEXLO_CHANGELOG} > ${VEXLO_CHANGELOG}.gz
     DEPENDS ${VEXLO_CHANGELOG} VERBATIM)
@@ -121,7 +162,7 @@ if(NOT WIN32)
   add_custom_target(vexlo_install_docs ALL DEPENDS ${gz_pages} ${VEXLO_CHANGELOG}.gz ${VEXLO_INSTALLED_README})
   install(FILES ${gz_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-  configure_file(${vexlo_text_in}/copyright.in ${PROJECT_BINARY_DIR}/install/copyright @ONLY)
+  vexlo_fill_text(${vexlo_text_in}/copyright.in ${PROJECT_BINARY_DIR}/install/copyright)
   install(FILES ${VEXLO_INSTALLED_README} ${PROJECT_SOURCE_DIR}/LICENSE
                 ${PROJECT_BINARY_DIR}/install/copyright ${VEXLO_CHANGELOG}.gz
           DESTINATION ${vexlo_docdir})
@@ -152,44 +193,44 @@ else()
       endforeach()
     endif()")
 
-  # Manual pages as plain text, rendered here with groff.
+  # The texts, written for Windows from the same sources as Linux's
+  # (cmake/windows-text.cmake): the manual pages rendered with groff, the
+  # emulator's settings and the notes for Windows users, README.txt and the
+  # licence, each filled in and with Windows line ends.
+  set(vexlo_windows_text ${PROJECT_SOURCE_DIR}/cmake/windows-text.cmake)
+  function(vexlo_windows_text in out)  # vexlo_windows_text IN OUT [-DNAME=value...]
+    add_custom_command(OUTPUT ${out}
+      COMMAND ${CMAKE_COMMAND} -DIN=${in} -DOUT=${out} ${ARGN} -P ${vexlo_windows_text}
+      DEPENDS ${in} ${vexlo_windows_text} VERBATIM)
+  endfunction()
   find_program(VEXLO_GROFF groff)
   set(txt_pages)
   if(VEXLO_GROFF)
     foreach(page ${vexlo_man_pages})
       set(txt ${PROJECT_BINARY_DIR}/install/doc/${page}.txt)
-      add_custom_command(OUTPUT ${txt}
-        COMMAND ${CMAKE_COMMAND} -DGROFF=${VEXLO_GROFF} -DIN=${PROJECT_SOURCE_DIR}/docs/man/${page}.1
-                -DOUT=${txt} -P ${PROJECT_SOURCE_DIR}/cmake/man-to-text.cmake
-        DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page}.1 ${PROJECT_SOURCE_DIR}/cmake/man-to-text.cmake
-        VERBATIM)
+      vexlo_windows_text(${PROJECT_SOURCE_DIR}/docs/man/${page}.1 ${txt} -DGROFF=${VEXLO_GROFF})
       list(APPEND txt_pages ${txt})
     endforeach()
   else()
     message(WARNING "groff not found (Debian package groff-base): the ZIP will lack the manual pages")
   endif()
-  # The emulator's settings and the notes for Windows users, as they stand.
   foreach(doc EMULATOR WINDOWS)
     set(txt ${PROJECT_BINARY_DIR}/install/doc/${doc}.txt)
-    add_custom_command(OUTPUT ${txt}
-      COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/docs/${doc}.md -DOUT=${txt}
-              -P ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
-      DEPENDS ${PROJECT_SOURCE_DIR}/docs/${doc}.md ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
-      VERBATIM)
+    vexlo_windows_text(${PROJECT_SOURCE_DIR}/docs/${doc}.md ${txt})
     list(APPEND txt_pages ${txt})
   endforeach()
   set(readme ${PROJECT_BINARY_DIR}/install/README.txt)
   set(license ${PROJECT_BINARY_DIR}/install/LICENSE.txt)
-  add_custom_command(OUTPUT ${readme} ${license}
-    COMMAND ${CMAKE_COMMAND} -DIN=${vexlo_text_in}/README-windows.txt -DOUT=${readme}
-            -DVERSION=${PROJECT_VERSION} -P ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
-    COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/LICENSE -DOUT=${license}
-            -P ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
-    DEPENDS ${vexlo_text_in}/README-windows.txt ${PROJECT_SOURCE_DIR}/LICENSE
-            ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
-    VERBATIM)
-  add_custom_target(vexlo_install_docs ALL DEPENDS ${txt_pages} ${readme} ${license})
+  vexlo_windows_text(${vexlo_text_in}/README-windows.txt.in ${readme} -DVERSION=${PROJECT_VERSION})
+  vexlo_windows_text(${PROJECT_SOURCE_DIR}/LICENSE ${license})
+  # The sample update README.txt builds and plays on the emulator.
+  set(sample_xsvf ${PROJECT_BINARY_DIR}/install/top.xsvf.txt)
+  vexlo_windows_text(${PROJECT_SOURCE_DIR}/emulator/samples/top.xsvf.txt ${sample_xsvf})
+  add_custom_target(vexlo_install_docs ALL DEPENDS ${txt_pages} ${readme} ${license} ${sample_xsvf})
   install(FILES ${readme} ${license} DESTINATION .)
+  if(TARGET vexlo_emulator)
+    install(FILES ${sample_xsvf} DESTINATION emulator)
+  endif()
   if(txt_pages)
     install(FILES ${txt_pages} DESTINATION doc)
   endif()

@@ -3,10 +3,6 @@
 #   Windows: cpack -G ZIP             vexlo-<version>-win32.zip / -win64.zip (cross builds)
 #   any:     --target package_source  vexlo-<version>.tar.gz
 # tools/package makes all of them into one folder.
-set(VEXLO_PACKAGE_MAINTAINER "Vexlo PC software authors <vexlo@example.org>" CACHE STRING
-    "Maintainer named in the Debian package and its changelog")
-set(VEXLO_RELEASE_DATE "Thu, 10 Dec 2026 12:00:00 +0000" CACHE STRING
-    "Release date of this version, in the Debian changelog's format")
 
 set(CPACK_PACKAGE_NAME vexlo)
 set(CPACK_PACKAGE_VENDOR "the Vexlo PC software authors")
