@@ -10,7 +10,9 @@
 // one-byte reply, and a request the cartridge sends, waits for the latency
 // timer (1 ms in the updater, 2 ms in the tool); reads of bytes already
 // queued cost nothing; no call times out (the 9000 ms time-outs are only
-// reached when the cartridge does not answer).
+// reached when the cartridge does not answer). With --batch the updater's
+// batched writes are costed the same way by their size, and one read of a
+// batch's replies waits for one latency period.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +25,7 @@
 #include "NullDriver.h"
 #include "PinDriver.h"
 #include "PlayFromMemory.h"
+#include "SyntheticTop.h"
 #include "VexloServer.h"
 #include "XsvfInputs.h"
 #include "XsvfPlayer.h"
@@ -38,6 +41,7 @@ struct Model {
     std::int32_t blockWaitUs = 14000;
     std::int32_t eraseWaitUs = 15000000;
     int blocks = 555;
+    bool batch = false;  // the updater's --batch
 };
 
 Model model;
@@ -66,10 +70,13 @@ FT_STATUS FT_API modelWrite(FT_HANDLE, void*, DWORD count, DWORD* written) {
     const double ns = writeCostNs(count);
     simNs += ns;
     tally.writeBytes += count;
+    // By size: a batch of exactly 128 bytes counts as a wait write, at the
+    // same cost.
+    const bool block = count == 4 * BLOCK_SHIFT_BITS || count == 4 * BLOCK_SHIFT_BITS + 4;
     if (count == 128) {
         ++tally.waitWrites;
         tally.waitNs += ns;
-    } else if (count <= 4) {
+    } else if (count <= 4 || (model.batch && !block)) {
         ++tally.pinWrites;
         tally.pinNs += ns;
     } else {
@@ -108,6 +115,7 @@ bool playModelled(const char* name, const std::vector<std::uint8_t>& bytes) {
     link.FT_Write = modelWrite;
     link.FT_Read = modelRead;
     linkPtr = &link;
+    setPinBatching(model.batch);
     tally = Tally{};
     simNs = 0;
     platform::clockMs = simClock;
@@ -158,6 +166,8 @@ void usage(std::FILE* to = stderr) {
         "  --block-wait-us N       run-test time after each block (14000)\n"
         "  --erase-wait-us N       run-test time of the erase (15000000)\n"
         "  --write-top PATH        also write the synthetic top.xsvf to PATH\n"
+        "  --batch                 the updater's --batch: pin commands in batched writes,\n"
+        "                          the TDO replies of a batch in one read\n"
         "  -h, --help              this text\n",
         to);
 }
@@ -185,6 +195,8 @@ int main(int argc, char** argv) {
             model.blockWaitUs = static_cast<std::int32_t>(value());
         } else if (arg == "--erase-wait-us" && hasValue) {
             model.eraseWaitUs = static_cast<std::int32_t>(value());
+        } else if (arg == "--batch") {
+            model.batch = true;
         } else if (arg == "--write-top" && hasValue) {
             writeTop = argv[++i];
         } else if (arg == "-h" || arg == "--help") {
@@ -199,7 +211,7 @@ int main(int argc, char** argv) {
     }
     if (!writeTop.empty()) {
         // For runs of the real program against the emulator.
-        const std::vector<std::uint8_t> top = bench::syntheticTopXsvf(model.blocks, model.blockWaitUs, model.eraseWaitUs);
+        const std::vector<std::uint8_t> top = testkit::syntheticTopXsvf(model.blocks, model.blockWaitUs, model.eraseWaitUs);
         std::FILE* file = std::fopen(writeTop.c_str(), "wb");
         if (file == nullptr || std::fwrite(top.data(), 1, top.size(), file) != top.size() || std::fclose(file) != 0) {
             std::fprintf(stderr, "cannot write %s\n", writeTop.c_str());
@@ -208,23 +220,32 @@ int main(int argc, char** argv) {
     }
     bench::silenceConsole();
 
-    std::printf("Updater, modelled link time (write: %.0f us per started %.0f bytes; one-byte reply: %.1f ms)\n\n",
-                model.frameUs, model.bytesPerFrame, model.updaterLatencyMs);
+    if (model.batch) {
+        std::printf("Updater with --batch, modelled link time (write: %.0f us per started %.0f bytes; one read of "
+                    "a batch's replies: %.1f ms)\n\n",
+                    model.frameUs, model.bytesPerFrame, model.updaterLatencyMs);
+    } else {
+        std::printf("Updater, modelled link time (write: %.0f us per started %.0f bytes; one-byte reply: %.1f ms)\n\n",
+                    model.frameUs, model.bytesPerFrame, model.updaterLatencyMs);
+    }
     std::printf("| File | Commands | Driver calls | TDO reads | Bytes sent | Pin writes | TDO replies | "
                 "Block writes | Waits | Total |\n");
     std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     bool ok = true;
     const std::string top = "top.xsvf (synthetic, " + std::to_string(model.blocks) + " blocks, block wait " +
                             std::to_string(model.blockWaitUs) + " us)";
-    ok &= playModelled(top.c_str(), bench::syntheticTopXsvf(model.blocks, model.blockWaitUs, model.eraseWaitUs));
+    ok &= playModelled(top.c_str(), testkit::syntheticTopXsvf(model.blocks, model.blockWaitUs, model.eraseWaitUs));
     const std::string top0 = "top.xsvf (synthetic, " + std::to_string(model.blocks) + " blocks, block wait 0)";
-    ok &= playModelled(top0.c_str(), bench::syntheticTopXsvf(model.blocks, 0, model.eraseWaitUs));
+    ok &= playModelled(top0.c_str(), testkit::syntheticTopXsvf(model.blocks, 0, model.eraseWaitUs));
     for (const std::string& file : files) {
         const std::size_t slash = file.find_last_of('/');
         const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
         ok &= playModelled(name.c_str(), bench::readXsvfZeroMasks(file));
     }
 
+    if (model.batch) {
+        return ok ? 0 : 1;  // the tool does not batch: its table is the same
+    }
     std::printf("\nSector request, modelled link time (request waits %.1f ms for the latency timer; reply: %.0f us "
                 "per started %.0f bytes)\n\n",
                 model.toolLatencyMs, model.frameUs, model.bytesPerFrame);

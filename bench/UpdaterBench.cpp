@@ -13,6 +13,7 @@
 #include "NullDriver.h"
 #include "PinDriver.h"
 #include "PlayFromMemory.h"
+#include "SyntheticTop.h"
 #include "TapState.h"
 #include "XsvfInputs.h"
 #include "XsvfPlayer.h"
@@ -99,20 +100,23 @@ void BM_WritePins(benchmark::State& state) {
 BENCHMARK(BM_WritePins);
 
 // Single-mode shifts; the argument is the bit count, the second whether TDO
-// is captured.
+// is captured, the third whether the pin commands are batched (--batch).
 void BM_ShiftSingle(benchmark::State& state) {
     setUp();
     const int bits = static_cast<int>(state.range(0));
     const bool capture = state.range(1) != 0;
+    setPinBatching(state.range(2) != 0);
     const ShiftValue& tdi = patternValue(bits);
     static ShiftValue captured;
     const bench::NullCounts before = bench::nullCounts();
     for (auto _ : state) {
         shiftBits(bits, tdi, capture ? &captured : nullptr, true);
     }
+    flushPins();
     report(state, before, bits);
+    setPinBatching(false);
 }
-BENCHMARK(BM_ShiftSingle)->ArgNames({"bits", "tdo"})->ArgsProduct({{32, 4096}, {0, 1}});
+BENCHMARK(BM_ShiftSingle)->ArgNames({"bits", "tdo", "batch"})->ArgsProduct({{32, 4096}, {0, 1}, {0, 1}});
 
 // Block mode: 4097 bits as one write of clock records.
 void BM_ShiftBlock(benchmark::State& state) {
@@ -155,13 +159,15 @@ void BM_Wait(benchmark::State& state) {
 }
 BENCHMARK(BM_Wait);
 
-// Whole files through the player, read from memory.
-void playFile(benchmark::State& state, const std::vector<std::uint8_t>& bytes) {
+// Whole files through the player, read from memory, single transfers or
+// batched.
+void playFile(benchmark::State& state, const std::vector<std::uint8_t>& bytes, bool batch) {
     if (bytes.empty()) {
         state.SkipWithError("XSVF file not available");
         return;
     }
     setUp();
+    setPinBatching(batch);
     static SXsvfInfo info;
     const bench::NullCounts before = bench::nullCounts();
     int result = 0;
@@ -173,13 +179,20 @@ void playFile(benchmark::State& state, const std::vector<std::uint8_t>& bytes) {
     }
     report(state, before, 0);
     state.counters["file_bytes"] = static_cast<double>(bytes.size());
+    setPinBatching(false);
 }
 
 void BM_PlayTop555(benchmark::State& state) {
-    static const std::vector<std::uint8_t> top = bench::syntheticTopXsvf(555, 14000, 15000000);
-    playFile(state, top);
+    static const std::vector<std::uint8_t> top = testkit::syntheticTopXsvf(555, 14000, 15000000);
+    playFile(state, top, false);
 }
 BENCHMARK(BM_PlayTop555)->Unit(benchmark::kMillisecond);
+
+void BM_PlayTop555Batch(benchmark::State& state) {
+    static const std::vector<std::uint8_t> top = testkit::syntheticTopXsvf(555, 14000, 15000000);
+    playFile(state, top, true);
+}
+BENCHMARK(BM_PlayTop555Batch)->Unit(benchmark::kMillisecond);
 
 // One benchmark per corpus file, made before the command line is read (at
 // start-up, as BENCHMARK's own are).
@@ -187,7 +200,10 @@ bool registerCorpus() {
     for (const char* name : testkit::corpusXsvfFiles) {
         const std::vector<std::uint8_t>* bytes = &bench::keptCorpusXsvf(name);
         benchmark::RegisterBenchmark((std::string("BM_PlayCorpus/") + name).c_str(),
-                                     [bytes](benchmark::State& state) { playFile(state, *bytes); })
+                                     [bytes](benchmark::State& state) { playFile(state, *bytes, false); })
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("BM_PlayCorpusBatch/") + name).c_str(),
+                                     [bytes](benchmark::State& state) { playFile(state, *bytes, true); })
             ->Unit(benchmark::kMillisecond);
     }
     return true;

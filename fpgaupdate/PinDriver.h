@@ -13,6 +13,11 @@ constexpr std::int32_t BLOCK_SHIFT_BITS = 4097;
 constexpr std::size_t BLOCK_BUFFER_BYTES = 65552;
 // From this wait on the time is not tripled and the wait shows dots.
 constexpr std::int32_t LONG_WAIT_US = 14800000;
+// Batched pin commands go out in writes of at most this many bytes: two of
+// the updater's 6400-byte USB transfers. The TDO replies one batch asks for
+// (at most 12800 / 15 = 853 bytes) then fit the smallest FIFO the chip has
+// (1 KB), so a cartridge never stalls on replies the host has not read yet.
+constexpr std::size_t BATCH_BUFFER_BYTES = 12800;
 
 // The pin byte last sent; 0 (all outputs low) at start.
 extern std::uint8_t pinShadow;
@@ -20,6 +25,19 @@ extern std::uint8_t pinShadow;
 extern CartridgeLink* linkPtr;
 // Where the block buffer comes from; tests substitute a failing allocator.
 extern void* (*blockBufferAllocate)(std::size_t bytes);
+
+// Batched mode (`--batch`): pin commands are collected and sent with one
+// write where the order of events needs it (before replies are read, before
+// a timed wait, around a block shift, at the end of the run, when the buffer
+// is full). The cartridge receives the same bytes in the same order.
+// Switching also forgets a lost link and any queued bytes.
+void setPinBatching(bool on);
+bool pinBatching();
+// Sends what batched mode has queued (nothing to do otherwise).
+void flushPins();
+// True once a batched write failed or was short: the message is on standard
+// error, nothing more is sent, and the run must end.
+bool pinLinkLost();
 
 void writePins(std::uint8_t pins);
 // The cmdReadPins answer; 0 when nothing could be read.

@@ -13,13 +13,18 @@ const char* const USAGE = "usage: VexloFPGAUpdate [-h | --help | --version | FIL
 
 void printHelp() {
     consolePrintf(
-        "Usage: VexloFPGAUpdate [FILE.xsvf]\n"
+        "Usage: VexloFPGAUpdate [--batch] [FILE.xsvf]\n"
         "Rewrites the cartridge's FPGA configuration: plays FILE.xsvf (default top.xsvf\n"
         "in the current folder) through the cartridge's JTAG pins, after Return is pressed.\n"
+        "  --batch      send the pin commands in few large USB writes and read the TDO\n"
+        "               bits of a scan together: the same bytes reach the cartridge in\n"
+        "               less time. Not yet tried on a cartridge; without it the proven\n"
+        "               way is used. A failed write then ends the run at once (status 7).\n"
         "  -h, --help   show this text\n"
         "  --version    show the version\n"
         "Exit status: 0 after \"Completed FPGA update.\", 1 when the file or the cartridge\n"
-        "cannot be opened, 2 for an unknown option, else the player's error code (1 to 6).\n");
+        "cannot be opened, 2 for an unknown option, 7 when a --batch write failed, else\n"
+        "the player's error code (1 to 6).\n");
 }
 
 // A mouse selection in the console must not stall an update halfway.
@@ -35,8 +40,13 @@ struct QuickEditOff {
 int updaterMain(CartridgeLink& link, int argc, char** argv, std::FILE* input) {
     const char* xsvfName = "top.xsvf";
     bool named = false;
+    bool batch = false;
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
+        if (std::strcmp(word, "--batch") == 0) {
+            batch = true;
+            continue;
+        }
         if (std::strcmp(word, "-h") == 0 || std::strcmp(word, "--help") == 0) {
             printHelp();
             return UPDATE_DONE;
@@ -56,6 +66,7 @@ int updaterMain(CartridgeLink& link, int argc, char** argv, std::FILE* input) {
         xsvfName = word;
         named = true;
     }
+    setPinBatching(batch);
     return runUpdater(link, input, xsvfName);
 }
 
@@ -94,6 +105,8 @@ int runUpdater(CartridgeLink& link, std::FILE* input, const char* xsvfName) {
     const int result = playXsvf();
     const std::int64_t t1 = platform::clockMs();
     consolePrintf("Time to execute %3.2f\n", (static_cast<double>(t1) - static_cast<double>(t0)) / 1000.0);
+    if (pinLinkLost())
+        return UPDATE_LINK_LOST;
     if (result == ERR_NONE && xsvfScanCount == 0) {
         // XSVF allows it, but a file of zero bytes is more likely a broken
         // download than an update.

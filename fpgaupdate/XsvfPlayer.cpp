@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Console.h"
+#include "PinDriver.h"
 #include "XsvfHandlers.h"
 
 int debugLevel = 0;
@@ -88,8 +89,13 @@ int playXsvf(SXsvfInfo& info) {
     xsvfScanCount = 0;
     info.errorCode = tapGotoState(info.tapState, TAP_RESET);
 
-    while (info.errorCode == ERR_NONE) {
+    while (info.errorCode == ERR_NONE && !pinLinkLost()) {
         if (info.completed != 0) {
+            // Batched pins still queued go out before success is claimed.
+            flushPins();
+            if (pinLinkLost()) {
+                break;
+            }
             if (debugLevel >= 0) {
                 consolePrintf("Completed FPGA update.            \n");
             }
@@ -109,7 +115,9 @@ int playXsvf(SXsvfInfo& info) {
         xsvfHandlers[code](info);
     }
 
-    if (debugLevel < 0) {
+    flushPins();
+    // A lost link has said what happened; the player's texts would not fit.
+    if (debugLevel < 0 || pinLinkLost()) {
         return info.errorCode;
     }
     const int text = info.errorCode >= 0 && info.errorCode < XSVF_ERROR_COUNT ? info.errorCode : ERR_UNKNOWN;

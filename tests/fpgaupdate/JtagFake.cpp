@@ -55,7 +55,8 @@ void JtagFake::write(const std::uint8_t* data, std::uint32_t count) {
         if (framed_ == 2) {
             frame_[2] = byte;
             if (byte == cmdReadPins) {
-                ++pendingReads_;
+                // Only bit 4 carries TDO; the cartridge's other bits are noise.
+                answers_.push_back(device_.tdo() ? 0xFF : 0xEF);
                 framed_ = 0;
             } else if (byte == cmdSetPins || byte == cmdClockPins) {
                 framed_ = 3;
@@ -77,12 +78,12 @@ void JtagFake::write(const std::uint8_t* data, std::uint32_t count) {
 }
 
 std::uint8_t JtagFake::read() {
-    if (pendingReads_ == 0) {
+    if (answers_.empty()) {
         framingError_ = true;
         return 0;
     }
-    --pendingReads_;
     ++pinReads_;
-    // Only bit 4 carries TDO; the cartridge's other bits are noise.
-    return device_.tdo() ? 0xFF : 0xEF;
+    const std::uint8_t answer = answers_.front();
+    answers_.pop_front();
+    return answer;
 }

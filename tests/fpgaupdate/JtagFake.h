@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 
 #include "CartridgeLink.h"
 #include "JtagDevice.h"
@@ -30,7 +31,9 @@ private:
     JtagDevice& device_;
     std::uint8_t frame_[3] = {};
     int framed_ = 0;
-    int pendingReads_ = 0;
+    // Answers of the cmdReadPins parsed so far and not yet read: TDO as it
+    // was when the command arrived, as the cartridge answers it.
+    std::deque<std::uint8_t> answers_;
     std::uint64_t writes_ = 0;
     std::uint64_t largestWrite_ = 0;
     std::uint64_t pinReads_ = 0;

@@ -88,6 +88,7 @@ void UpdaterTest::SetUp() {
     installFakes(link);
     installFakeClock();
     linkPtr = &link;
+    setPinBatching(false);
     pinShadow = PIN_TCK;  // between operations TCK is high
     blockBufferAllocate = std::malloc;
     debugLevel = 0;
@@ -104,6 +105,7 @@ void UpdaterTest::TearDown() {
     }
     linkPtr = nullptr;
     debugLevel = 0;
+    setPinBatching(false);
 }
 
 void UpdaterTest::useXsvf(const std::vector<std::uint8_t>& data) {

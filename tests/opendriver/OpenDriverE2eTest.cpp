@@ -7,13 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <sstream>
 
 #include "AtariDisk.h"
+#include "BatchComparison.h"
 #include "AtariImageFiles.h"
 #include "Corpus.h"
+#include "SyntheticTop.h"
 #include "ProgramRun.h"
 #include "XsvfText.h"
 
@@ -271,6 +275,67 @@ TEST_P(Corpus, PlaysToCompletion) {
 
 INSTANTIATE_TEST_SUITE_P(Files, Corpus,
                          ::testing::ValuesIn(testkit::corpusXsvfFiles),
+                         [](const auto& info) { return testkit::corpusCaseName(info.param); });
+
+// The updater's pin commands single and batched (vexlo_batch_player, whose
+// waits are one pass each): the same bytes reach the cartridge, and the
+// fake's totals show the USB transfers each way takes.
+class BatchModes : public ::testing::TestWithParam<const char*> {};
+
+const char* const kBatchInputs[] = {"sample", "synthetic top.xsvf", testkit::corpusXsvfFiles[0],
+                                    testkit::corpusXsvfFiles[1], testkit::corpusXsvfFiles[2]};
+
+TEST_P(BatchModes, SameBytesInFewerTransfers) {
+    const std::string input = GetParam();
+    std::vector<std::uint8_t> xsvf;
+    if (input == "sample") {
+        std::string error;
+        ASSERT_TRUE(assembleXsvf(readFile(SAMPLES_DIR "/top.xsvf.txt"), xsvf, error)) << error;
+    } else if (input == "synthetic top.xsvf") {
+        xsvf = testkit::syntheticTopXsvf(555, 14000, 15000000);
+    } else {
+        const std::string source = (testkit::corpusDir() / "xsvf" / input).string();
+        VEXLO_NEED_CORPUS(source);
+        xsvf = readBytes(source);
+        zeroXsvfTdoMasks(xsvf);
+    }
+    const std::string dir = dirFor();
+    std::string totals[2];
+    BatchModeRun runs[2];
+    for (int batch = 0; batch < 2; ++batch) {
+        const std::string mode = batch ? "batch" : "single";
+        const std::string usbLog = dir + "/" + mode + ".usb.log";
+        setenv("VEXLO_FAKE_USB", ("log=" + usbLog + ";totals").c_str(), 1);
+        runs[batch] = runBatchPlayer(BATCH_PLAYER, mode, dir, xsvf, LIBRARY_PATH);
+        unsetenv("VEXLO_FAKE_USB");
+        for (const std::string& line : lines(readFile(usbLog))) {
+            if (line.rfind("totals: ", 0) == 0) {
+                totals[batch] = line;
+            }
+        }
+    }
+    expectSameCartridgeTraffic(runs[0], runs[1]);
+    ASSERT_FALSE(totals[0].empty());
+    ASSERT_FALSE(totals[1].empty());
+    unsigned long long in[2] = {}, idle[2] = {}, out[2] = {};
+    for (int batch = 0; batch < 2; ++batch) {
+        ASSERT_EQ(std::sscanf(totals[batch].c_str(), "totals: %llu bulk-in with data, %llu bulk-in idle, %llu bulk-out",
+                              &in[batch], &idle[batch], &out[batch]),
+                  3)
+            << totals[batch];
+    }
+    // Single transfers: one IN per reply. A write takes one OUT transfer, or
+    // several when it is longer than libftdi's chunk (block shifts, batches).
+    EXPECT_EQ(in[0], runs[0].reads);
+    EXPECT_GE(out[0], runs[0].writes);
+    EXPECT_GE(out[1], runs[1].writes);
+    EXPECT_EQ(idle[1], 0u);
+    EXPECT_LT(out[1] * 20, out[0]) << "at least twenty times fewer OUT transfers";
+    EXPECT_LE(in[1], in[0]);
+    std::cout << GetParam() << " single: " << totals[0] << "; --batch: " << totals[1] << "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, BatchModes, ::testing::ValuesIn(kBatchInputs),
                          [](const auto& info) { return testkit::corpusCaseName(info.param); });
 
 }  // namespace
