@@ -1,11 +1,11 @@
 #include "Vexlo.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
-#include <system_error>
 #include <memory>
 #include <string>
 #include <utility>
@@ -125,23 +125,27 @@ Parse parseOptions(int argc, char** argv, Options& options) {
 // Why `path` cannot be uploaded or served, or "" when it can. A folder or a
 // named pipe counts as not found: Windows refuses to open a folder, elsewhere
 // it opens but reads as nothing and would go to the cartridge as zeros;
-// opening a pipe would wait for a writer without end.
+// opening a pipe would wait for a writer without end. stat and fopen take
+// the path in the same encoding.
 std::string unreadableReason(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (status.type() == std::filesystem::file_type::not_found) {
-        return "it does not exist";
-    }
-    if (status.type() == std::filesystem::file_type::directory) {
-        return "it is a folder, not a file";
-    }
-    if (status.type() == std::filesystem::file_type::fifo) {
-        return "it is a named pipe, not a file";
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) {
+            return "it is a folder, not a file";
+        }
+#if defined(S_ISFIFO)
+        if (S_ISFIFO(info.st_mode)) {
+            return "it is a named pipe, not a file";
+        }
+#endif
     }
     errno = 0;
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         const int why = errno;
+        if (why == ENOENT) {
+            return "it does not exist";
+        }
         return std::string("it cannot be read (") + (why != 0 ? std::strerror(why) : "unknown reason") + ")";
     }
     std::fclose(file);
