@@ -1,6 +1,8 @@
 #include "Vexlo.h"
 
+#if !defined(_WIN32)
 #include <sys/stat.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -125,20 +127,19 @@ Parse parseOptions(int argc, char** argv, Options& options) {
 // Why `path` cannot be uploaded or served, or "" when it can. A folder or a
 // named pipe counts as not found: Windows refuses to open a folder, elsewhere
 // it opens but reads as nothing and would go to the cartridge as zeros;
-// opening a pipe would wait for a writer without end. stat and fopen take
-// the path in the same encoding.
+// opening a pipe would wait for a writer without end.
 std::string unreadableReason(const std::string& path) {
+#if !defined(_WIN32)
     struct stat info;
     if (stat(path.c_str(), &info) == 0) {
         if (S_ISDIR(info.st_mode)) {
             return "it is a folder, not a file";
         }
-#if defined(S_ISFIFO)
         if (S_ISFIFO(info.st_mode)) {
             return "it is a named pipe, not a file";
         }
-#endif
     }
+#endif
     errno = 0;
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
