@@ -350,7 +350,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::fault("cannot return to the start folder");
     }
     if (!served) {
-        FUZZ_CHECK(result == 0 || result == -1 || result == -2 || result == -3 || result == -4);
+        // -5: the image cannot be served; -6: switched off, nothing uploaded.
+        FUZZ_CHECK(result == 0 || result == -1 || result == -2 || result == -3 || result == -4 || result == -5 ||
+                   result == -6);
+        FUZZ_CHECK(result != -6 || (g_cart.mode & 2));
     }
     // Every upload that started was sent whole.
     FUZZ_CHECK(g_cart.body == Body::none || g_cart.body == Body::dataLength);

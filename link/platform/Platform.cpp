@@ -4,6 +4,7 @@ namespace platform {
 
 std::int64_t (*clockMs)() = monotonicMs;
 void (*sleepMs)(std::uint32_t ms) = sleepFor;
+void (*idlePause)() = pauseBriefly;
 
 namespace {
 

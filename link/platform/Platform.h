@@ -22,6 +22,9 @@ std::string loadFailureNote(const char* fileName);
 // Milliseconds of elapsed time from an arbitrary start; never goes back.
 std::int64_t monotonicMs();
 void sleepFor(std::uint32_t ms);
+// The pause of a poll loop with nothing to do: about a millisecond, and
+// not longer where the system's timers allow it.
+void pauseBriefly();
 
 // A mouse selection in a Windows console pauses every program that writes
 // to it until the selection is cleared. quickEditOff switches the console's
@@ -45,5 +48,7 @@ extern ConsoleModeCalls consoleModeCalls;
 // substitute a fake clock instead of waiting for real.
 extern std::int64_t (*clockMs)();
 extern void (*sleepMs)(std::uint32_t ms);
+// The idle drive image server pauses through this one (pauseBriefly).
+extern void (*idlePause)();
 
 }  // namespace platform

@@ -62,4 +62,12 @@ void sleepFor(std::uint32_t ms) {
     }
 }
 
+// 0.9 ms: with the kernel's timer slack (50 us by default) the pause stays
+// within a millisecond.
+void pauseBriefly() {
+    timespec ts{0, 900000L};
+    while (nanosleep(&ts, &ts) != 0) {
+    }
+}
+
 }  // namespace platform

@@ -5,10 +5,23 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <timeapi.h>
+
+#include <string>
 
 namespace platform {
 
 const char* driverLibraryName() { return "Ftd2xx.dll"; }
+
+namespace {
+// A function's static, as the updater loads its driver while the globals
+// are still being constructed.
+DWORD& lastLoadError() {
+    static DWORD code = 0;
+    return code;
+}
+}  // namespace
 
 void* loadLibrary(const char* fileName) {
     // A console program reports a missing or broken driver on its console;
@@ -16,12 +29,20 @@ void* loadLibrary(const char* fileName) {
     // that blocks the run until someone clicks it away.
     const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     HMODULE module = LoadLibraryA(fileName);
+    const DWORD error = module == nullptr ? GetLastError() : 0;
     SetErrorMode(previous);
+    lastLoadError() = error;
     return reinterpret_cast<void*>(module);
 }
 
-// "Can't Load Ftd2xx.dll" is the message Windows users know.
-std::string loadFailureNote(const char*) { return std::string(); }
+// "Can't Load Ftd2xx.dll" comes first, the message Windows users know; this
+// line says what to do about it. 126: not found, 193: the other bitness.
+std::string loadFailureNote(const char* fileName) {
+    return std::string("Error: the driver library ") + fileName + " could not be loaded (Windows error " +
+           std::to_string(lastLoadError()) +
+           "). Install FTDI's D2XX driver, or, to try the programs without a cartridge, copy the emulator's " +
+           driverLibraryName() + " from the ZIP's emulator folder beside the program (see WINDOWS.md).";
+}
 
 void* findSymbol(void* library, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
@@ -31,6 +52,29 @@ void* findSymbol(void* library, const char* name) {
 std::int64_t monotonicMs() { return static_cast<std::int64_t>(GetTickCount64()); }
 
 void sleepFor(std::uint32_t ms) { Sleep(ms); }
+
+#if !defined(CREATE_WAITABLE_TIMER_HIGH_RESOLUTION)
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+// Sleep(1) lasts a whole tick of the system timer, 15.6 ms by default. A
+// high-resolution waitable timer (Windows 10 1803 on) waits 0.9 ms; older
+// systems get a 1 ms timer tick for the process and Sleep(1).
+void pauseBriefly() {
+    static const HANDLE timer =
+        CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+    if (timer != nullptr) {
+        LARGE_INTEGER due;
+        due.QuadPart = -9000;  // relative, in 100 ns units
+        if (SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
+            WaitForSingleObject(timer, INFINITE);
+            return;
+        }
+    }
+    static const bool fineTicks = timeBeginPeriod(1) == TIMERR_NOERROR;
+    (void)fineTicks;
+    Sleep(1);
+}
 
 namespace {
 

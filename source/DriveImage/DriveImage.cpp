@@ -1,5 +1,6 @@
 #include "DriveImage.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -21,12 +22,14 @@ bool reportUnless(bool holds, const char* text, const char* file, int line) {
 #define REPORT_UNLESS(condition) reportUnless((condition) != 0, #condition, __FILE__, __LINE__)
 
 // Reads up to `count` bytes to `destination` and zero-fills what the file
-// did not supply, so a short image never exposes stale heap memory.
-void readOrZero(std::FILE* file, std::uint8_t* destination, std::size_t count) {
+// did not supply, so a short image never exposes stale heap memory. Returns
+// the bytes the file supplied.
+std::size_t readOrZero(std::FILE* file, std::uint8_t* destination, std::size_t count) {
     std::size_t got = std::fread(destination, 1, count, file);
     if (got < count) {
         std::memset(destination + got, 0, count - got);
     }
+    return got;
 }
 
 constexpr std::uint32_t BOOT_SECTOR_BYTES = 512;
@@ -54,14 +57,18 @@ int DriveImage::Load(const char* path) {
     // Large reads go straight into the buffer; the stream's own buffer would
     // only add a copy.
     std::setvbuf(pFile, nullptr, _IONBF, 0);
-    readOrZero(pFile, pImage, HEAD_BYTES);
+    std::size_t filled = readOrZero(pFile, pImage, HEAD_BYTES);
+    std::size_t windowGot = 0;
     if (std::fseek(pFile, long(WINDOW_FILE_OFFSET), SEEK_SET) == 0) {
-        readOrZero(pFile, pImage + HEAD_BYTES, IMAGE_BYTES - HEAD_BYTES);
+        windowGot = readOrZero(pFile, pImage + HEAD_BYTES, IMAGE_BYTES - HEAD_BYTES);
     } else {
         std::memset(pImage + HEAD_BYTES, 0, IMAGE_BYTES - HEAD_BYTES);
     }
     std::fclose(pFile);
-    return checkLoaded(path);
+    if (windowGot > 0) {
+        filled = HEAD_BYTES + windowGot;
+    }
+    return checkLoaded(path, filled);
 }
 
 int DriveImage::LoadWindow(std::unique_ptr<std::uint8_t[]> window, const char* name) {
@@ -70,10 +77,10 @@ int DriveImage::LoadWindow(std::unique_ptr<std::uint8_t[]> window, const char* n
         return -5;
     }
     pImage = window.release();
-    return checkLoaded(name);
+    return checkLoaded(name, IMAGE_BYTES);
 }
 
-int DriveImage::checkLoaded(const char* path) {
+int DriveImage::checkLoaded(const char* path, std::size_t filled) {
     if (ahdi::rootWordSum(pImage) != ahdi::ROOT_WORD_SUM) {
         consoleFprintf(stderr, "Bad root checksum (%s)\n", path);
         release();
@@ -95,6 +102,16 @@ int DriveImage::checkLoaded(const char* path) {
         consoleFprintf(stderr, "Partition outside drive image window (%s)\n", path);
         release();
         return -5;
+    }
+    // Served all the same, as it always was, but the Atari would read zeros
+    // where the file stops short of the partition's end (in the window).
+    const std::uint64_t partitionEnd =
+        std::min<std::uint64_t>(partitionOffset + std::uint64_t(partitionSectors) * 512, IMAGE_BYTES);
+    const std::uint64_t present = std::max<std::uint64_t>(filled, partitionOffset);
+    if (present < partitionEnd) {
+        consoleFprintf(stderr,
+                       "Warning: %s ends %llu sectors before its partition does; the Atari reads them as zeros.\n",
+                       path, static_cast<unsigned long long>((partitionEnd - present + 511) / 512));
     }
     ReadBootSector();
     return 1;

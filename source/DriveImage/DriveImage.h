@@ -1,6 +1,7 @@
 // An Atari hard-disk image held in memory through a fixed 20 MB window.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -46,6 +47,7 @@ public:
 
 private:
     void release();
-    // The root sector and boot sector checks of a filled buffer.
-    int checkLoaded(const char* path);
+    // The root sector and boot sector checks of a filled buffer, whose
+    // first `filled` bytes came from the file.
+    int checkLoaded(const char* path, std::size_t filled);
 };

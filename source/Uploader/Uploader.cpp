@@ -107,9 +107,18 @@ int Uploader::UploadPrgFile(const char* path) {
         if (file == nullptr) {
             return -3;
         }
+        const std::uint64_t fileSize = fileSizeOf(file);
+        if (fileSize >= PROGRAM_SIZE_LIMIT && fileSize != std::numeric_limits<std::uint64_t>::max()) {
+            // Its block count would not fit the 16 bits that carry it: the
+            // cartridge would take a fraction of the file as the whole.
+            std::fclose(file);
+            consoleFprintf(stderr, "Error: %s is too large for the cartridge: a program must be under %llu bytes.\n",
+                           path, static_cast<unsigned long long>(PROGRAM_SIZE_LIMIT));
+            return -4;
+        }
         ProgramImageSize size{};
         std::unique_ptr<std::uint8_t, FreeDeleter> image;
-        if (programImageSize(fileSizeOf(file), &size)) {
+        if (programImageSize(fileSize, &size)) {
             image.reset(static_cast<std::uint8_t*>(std::calloc(size.allocBytes, 1)));
         }
         if (!image) {

@@ -28,6 +28,10 @@ struct ProgramImageSize {
     std::size_t allocBytes;
 };
 
+// The block count of cmdUploadPrg has 16 bits and counts one block more than
+// the file fills: programs of this size (512 MiB - 8 KiB) or more are refused.
+constexpr std::uint64_t PROGRAM_SIZE_LIMIT = std::uint64_t(0xFFFF) * 8192;
+
 // False when the sizes do not fit the platform's size type; the upload then
 // fails as out of memory.
 bool programImageSize(std::uint64_t fileSize, ProgramImageSize* size);

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #endif
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,6 +26,8 @@ constexpr const char* VERSION = "0.51";
 // rather than cut, since a cut path could name a different file.
 constexpr std::size_t VALUE_LIMIT = 2048;
 constexpr std::size_t COMMAND_CHARS = 60;  // of -cmd, behind "le:"
+// Exit status of a run whose uploads were not made: the cartridge is off.
+constexpr int SWITCHED_OFF = -6;
 
 struct Options {
     std::string prg;
@@ -57,6 +61,8 @@ void parseError(const char* what) {
     consoleFprintf(stderr, "Vexlo: %s; run Vexlo without arguments to see the help.\n", what);
 }
 
+void warning(const std::string& line) { consoleFprintf(stderr, "%s\n", line.c_str()); }
+
 Parse parseOptions(int argc, char** argv, Options& options) {
     struct Name {
         const char* option;
@@ -66,6 +72,7 @@ Parse parseOptions(int argc, char** argv, Options& options) {
         {"-prg", &Options::prg}, {"-dbg", &Options::dbg},   {"-uc", &Options::uc},
         {"-cmd", &Options::cmd}, {"-data", &Options::data}, {"-drvimg", &Options::drvimg},
     };
+    bool given[std::size(names)] = {};
     for (int i = 1; i < argc; i += 2) {
         const std::string word = argv[i];
         if (word == "-h" || word == "--help") {
@@ -101,27 +108,61 @@ Parse parseOptions(int argc, char** argv, Options& options) {
             LOCATED_ERROR(message.c_str());
             return Parse::tooLong;
         }
+        // Both are accepted as they always were, but rarely meant: an empty
+        // value is often an unset variable of a script.
+        bool& seen = given[match - names];
+        if (seen) {
+            warning("Warning: " + word + " is given again; its earlier value \"" + options.*match->value +
+                    "\" is dropped.");
+        }
+        seen = true;
+        if (argv[i + 1][0] == '\0') {
+            warning("Warning: the " + word + " value is empty; the option counts as not given.");
+        }
         options.*match->value = argv[i + 1];
     }
     return Parse::ok;
 }
 
-// A folder or a named pipe counts as not found. Windows refuses to open a
-// folder; elsewhere it opens but reads as nothing and would go to the
-// cartridge as zeros. Opening a pipe would wait for a writer without end.
-bool canOpen(const std::string& path) {
+// Why `path` cannot be uploaded or served, or "" when it can. A folder or a
+// named pipe counts as not found: Windows refuses to open a folder, elsewhere
+// it opens but reads as nothing and would go to the cartridge as zeros;
+// opening a pipe would wait for a writer without end.
+std::string unreadableReason(const std::string& path) {
 #if !defined(_WIN32)
     struct stat info;
-    if (stat(path.c_str(), &info) == 0 && (S_ISDIR(info.st_mode) || S_ISFIFO(info.st_mode))) {
-        return false;
+    if (stat(path.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) {
+            return "it is a folder, not a file";
+        }
+        if (S_ISFIFO(info.st_mode)) {
+            return "it is a named pipe, not a file";
+        }
     }
 #endif
+    errno = 0;
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        return false;
+        const int why = errno;
+        if (why == ENOENT) {
+            return "it does not exist";
+        }
+        return std::string("it cannot be read (") + (why != 0 ? std::strerror(why) : "unknown reason") + ")";
     }
     std::fclose(file);
-    return true;
+    return std::string();
+}
+
+// The located error the path check has always printed, then the file and the
+// reason on a line of their own. True when the file can be read.
+bool checkPath(const char* option, const std::string& path) {
+    const std::string reason = unreadableReason(path);
+    if (reason.empty()) {
+        return true;
+    }
+    locatedError((std::string(option) + " path not found.").c_str(), __FILE__, __LINE__);
+    warning(std::string("Vexlo: ") + option + " \"" + path + "\": " + reason + ".");
+    return false;
 }
 
 // cmdGetPower answered with a nonzero byte.
@@ -160,21 +201,12 @@ int runVexlo(CartridgeLink& link, int argc, char** argv) {
     }
 
     bool parseError = false;
-    if (!options.prg.empty() && !canOpen(options.prg)) {
-        LOCATED_ERROR("-prg path not found.");
-        parseError = true;
-    }
-    if (!options.dbg.empty() && !canOpen(options.dbg)) {
-        LOCATED_ERROR("-dbg path not found.");
-        parseError = true;
-    }
-    if (!options.uc.empty() && !canOpen(options.uc)) {
-        LOCATED_ERROR("-uc path not found.");
-        parseError = true;
-    }
-    if (!options.data.empty() && !canOpen(options.data)) {
-        LOCATED_ERROR("-data path not found.");
-        parseError = true;
+    const std::pair<const char*, const std::string*> uploads[] = {
+        {"-prg", &options.prg}, {"-dbg", &options.dbg}, {"-uc", &options.uc}, {"-data", &options.data}};
+    for (const auto& [option, path] : uploads) {
+        if (!path->empty() && !checkPath(option, *path)) {
+            parseError = true;
+        }
     }
     // A folder is served as an image built in memory, as vexlo-image create makes it.
     std::unique_ptr<std::uint8_t[]> folderWindow;
@@ -187,8 +219,7 @@ int runVexlo(CartridgeLink& link, int argc, char** argv) {
             return -1;
         }
         consolePrintf("%s\n", summary.c_str());
-    } else if (!options.drvimg.empty() && !canOpen(options.drvimg)) {
-        LOCATED_ERROR("-drvimg path not found.");
+    } else if (!options.drvimg.empty() && !checkPath("-drvimg", options.drvimg)) {
         return -1;
     }
     if (parseError) {
@@ -206,10 +237,15 @@ int runVexlo(CartridgeLink& link, int argc, char** argv) {
     }
 
     if (!cartridgePowered(link)) {
-        // Not an error: the run ends normally, or the server waits for it.
+        // The server waits for the cartridge; without it, no upload asked
+        // for was made, which is a failure of its own.
         consolePrintf(
             "-----------------------------------\nFYI: the cartridge is switched off!\n"
             "-----------------------------------\n\n\n");
+        if (options.drvimg.empty()) {
+            warning("Vexlo: nothing was uploaded: switch the cartridge on and run again.");
+            result = SWITCHED_OFF;
+        }
     } else {
         WaitAck(link);
         WaitAck(link);
@@ -246,7 +282,7 @@ int runVexlo(CartridgeLink& link, int argc, char** argv) {
 
     if (!options.drvimg.empty()) {
         VexloServer server(&link, &uploader);
-        server.Serve(options.drvimg.c_str(), std::move(folderWindow));
+        result = server.Serve(options.drvimg.c_str(), std::move(folderWindow));
     }
 
     link.Close();

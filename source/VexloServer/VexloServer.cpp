@@ -5,42 +5,60 @@
 
 #include "CartridgeCommands.h"
 #include "Console.h"
+#include "platform/Platform.h"
 
 VexloServer::VexloServer(CartridgeLink* l, Uploader* u) : link(l), uploader(u) {}
 
-void VexloServer::Serve(const char* imagePath, std::unique_ptr<std::uint8_t[]> window) {
-    Start(imagePath, std::move(window));
+namespace {
+// Empty polls in a row before the loop starts pausing between them: a few
+// milliseconds of busy polling, so requests in a burst are answered at once.
+constexpr unsigned BUSY_POLLS = 1000;
+}  // namespace
+
+int VexloServer::Serve(const char* imagePath, std::unique_ptr<std::uint8_t[]> window) {
+    const int loaded = Start(imagePath, std::move(window));
+    if (loaded != 1) {
+        return loaded;
+    }
     for (;;) {
         ServeOnce();
     }
 }
 
-void VexloServer::Start(const char* imagePath, std::unique_ptr<std::uint8_t[]> window) {
+int VexloServer::Start(const char* imagePath, std::unique_ptr<std::uint8_t[]> window) {
     consolePrintf("starting VexloServer\n\n");
     if (imagePath != nullptr && imagePath[0] != '\0') {
         consolePrintf("using drive image: %s\n\n", imagePath);
-        // A failed load is reported by the image; the server then runs
-        // without one and answers no request.
-        if (window) {
-            image.LoadWindow(std::move(window), imagePath);
-        } else {
-            image.Load(imagePath);
+        const int loaded = window ? image.LoadWindow(std::move(window), imagePath) : image.Load(imagePath);
+        if (loaded != 1) {
+            // The image said why. Serving without it would leave every
+            // request of the Atari unanswered.
+            consoleFprintf(stderr, "Vexlo: %s cannot be served; vexlo-image info %s shows what it holds.\n",
+                           imagePath, imagePath);
+            consoleFlush();
+            return loaded;
         }
     }
     consolePrintf("running...\n");
     // The server only ends when it is stopped from outside: what was printed
     // so far must not wait in a buffer for an exit that flushes it.
     consoleFlush();
+    return 1;
 }
 
 void VexloServer::ServeOnce() {
-    // Busy poll: the cartridge expects its answer as soon as possible.
-    for (;;) {
+    // Busy poll at first: the cartridge expects its answer as soon as
+    // possible. A server left idle pauses about a millisecond between polls
+    // instead of taking a whole core.
+    for (unsigned empty = 0;; ++empty) {
         DWORD queued = 0;
         DWORD transmit = 0;
         DWORD events = 0;
         if (!link->GetStatus(&queued, &transmit, &events).called || queued != 0) {
             break;
+        }
+        if (empty >= BUSY_POLLS) {
+            platform::idlePause();
         }
     }
 

@@ -15,13 +15,15 @@ public:
 
     // Loads the image and serves for ever. With `window`, an image already
     // in memory (a folder built into one) is served under the name imagePath.
-    [[noreturn]] void Serve(const char* imagePath, std::unique_ptr<std::uint8_t[]> window = nullptr);
+    // Returns only when the image cannot be served: -5.
+    int Serve(const char* imagePath, std::unique_ptr<std::uint8_t[]> window = nullptr);
     // One framed command from the cartridge.
     void Handle(std::uint8_t command);
 
     // The two halves of Serve, callable on their own by tests: the banner and
-    // the image load, then one pass of the poll-sync-handle loop.
-    void Start(const char* imagePath, std::unique_ptr<std::uint8_t[]> window = nullptr);
+    // the image load, then one pass of the poll-sync-handle loop. Start
+    // returns 1, or -5 when the image given cannot be served.
+    int Start(const char* imagePath, std::unique_ptr<std::uint8_t[]> window = nullptr);
     void ServeOnce();
 
     CartridgeLink* link;   // not owned

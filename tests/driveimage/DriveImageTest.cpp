@@ -186,6 +186,49 @@ TEST(DriveImage, ShortFileLeavesZerosNotOldHeap) {
     EXPECT_TRUE(allZero(image.pImage + 700, DriveImage::IMAGE_BYTES - 700));
 }
 
+// A file that stops inside its partition is still served (the Atari reads
+// zeros there), with one warning at load that counts the missing sectors of
+// the window.
+TEST(DriveImage, FileEndingInsideThePartitionIsWarnedOf) {
+    // Partition 0 from sector 2, 40000 sectors: it ends at this file offset.
+    const std::uint64_t partitionEnd = ahdi::fileOffsetOfBuffer(1024 + 40000ull * 512);
+    struct Case {
+        const char* name;
+        std::uint64_t fileBytes;
+        std::uint32_t partitionSectors;
+        std::uint64_t missing;  // 0: no warning
+    };
+    const Case cases[] = {
+        {"whole window", ahdi::WINDOW_FILE_END, 40000, 0},
+        {"ends with the partition", partitionEnd, 40000, 0},
+        {"one byte short", partitionEnd - 1, 40000, 1},
+        {"one sector short", partitionEnd - 512, 40000, 1},
+        {"a sector and a byte short", partitionEnd - 513, 40000, 2},
+        {"ends inside the boot sector", ahdi::fileOffsetOfBuffer(1024 + 100), 40000, 40000},
+        {"small file, window not reached", 2 * 1024 * 1024, 40000, 40000},
+        {"root sectors only", 1024, 40000, 40000},
+        // Only the window is served: the partition's part behind it is not missing.
+        {"partition larger than the window", ahdi::WINDOW_FILE_END, 100000, 0},
+        {"partition larger than the window, file short", ahdi::WINDOW_FILE_END - 1024, 100000, 2},
+        {"empty partition", 1024, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AhdiImage disk;
+        disk.fileBytes = c.fileBytes;
+        disk.partitionSectors = c.partitionSectors;
+        ConsoleCapture console;
+        DriveImage image;
+        std::string path;
+        EXPECT_EQ(loadImage(disk, image, &path), 1);
+        EXPECT_EQ(console.out(), "");
+        EXPECT_EQ(console.err(), c.missing == 0 ? std::string()
+                                                : "Warning: " + path + " ends " + std::to_string(c.missing) +
+                                                      " sectors before its partition does; the Atari reads "
+                                                      "them as zeros.\n");
+    }
+}
+
 TEST(DriveImage, TinyFileFailsItsChecks) {
     AhdiImage disk;
     disk.fileBytes = 300;  // cuts the partition entry off

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 #include <deque>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -377,13 +378,72 @@ TEST_F(VexloServerTest, NoImageAnswersNothing) {
     EXPECT_TRUE(writes().empty());
 }
 
-TEST_F(VexloServerTest, FailedLoadServesWithoutImage) {
-    const std::string absent = ahdi::tempImagePath("absent.img");
-    server_.Start(absent.c_str());
-    EXPECT_EQ(console_.out(), "starting VexloServer\n\nusing drive image: " + absent + "\n\nrunning...\n");
-    EXPECT_EQ(server_.image.pImage, nullptr);
-    serve(request(0, 1));
-    EXPECT_TRUE(writes().empty());
+// An image that cannot be served ends the server before its first poll:
+// serving without it would leave every request unanswered.
+TEST_F(VexloServerTest, ImageThatCannotBeServedEndsTheServer) {
+    struct Case {
+        const char* name;
+        std::function<void(ahdi::AhdiImage&)> change;  // null: no file at all
+        std::string message;                           // the image's own line, a pattern
+    };
+    const Case cases[] = {
+        {"missing file", nullptr, "Assertion 'pFile' failed, file 'source/DriveImage/DriveImage.cpp' line '#'.\n"},
+        {"bad root checksum", [](ahdi::AhdiImage& d) { d.rootWordSum = 0; }, "Bad root checksum (@)\n"},
+        {"inactive partition", [](ahdi::AhdiImage& d) { d.partitionFlags = 0; }, "First partition not active (@)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = ahdi::tempImagePath("unservable.img");
+        std::remove(path.c_str());
+        if (c.change) {
+            ahdi::AhdiImage disk;
+            c.change(disk);
+            ASSERT_TRUE(disk.write(path));
+        }
+        fakeDriver().reset();
+        ConsoleCapture console;
+        VexloServer server(&link_, nullptr);
+        EXPECT_EQ(server.Serve(path.c_str()), -5);
+        std::remove(path.c_str());
+        EXPECT_EQ(console.out(), "starting VexloServer\n\nusing drive image: " + path + "\n\n");
+        std::string message = c.message;
+        if (const std::size_t at = message.find('@'); at != std::string::npos) {
+            message.replace(at, 1, path);
+        }
+        EXPECT_TRUE(matchesWithNumbers(console.err(), message + "Vexlo: " + path +
+                                                          " cannot be served; vexlo-image info " + path +
+                                                          " shows what it holds.\n"))
+            << console.err();
+        EXPECT_EQ(server.image.pImage, nullptr);
+        EXPECT_TRUE(fakeDriver().calls.empty()) << "not one poll";
+    }
+}
+
+// A server with nothing to do pauses between polls after a run of busy
+// ones; a request is answered at the first poll that sees it.
+TEST_F(VexloServerTest, IdleServerPausesBetweenPolls) {
+    startLoaded();
+    installFakeClock();
+    struct Case {
+        int emptyPolls;
+        int pauses;
+    };
+    const Case cases[] = {{0, 0}, {1000, 0}, {1001, 1}, {5000, 4000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.emptyPolls);
+        fakeDriver().calls.clear();
+        int polls = 0;
+        fakeDriver().onGetStatus = [&polls, &c](DWORD* rx) {
+            *rx = polls++ < c.emptyPolls ? 0 : DWORD(fakeDriver().rx.size());
+            return FT_OK;
+        };
+        fakeDriver().queueRx(request(0, 1));
+        server_.ServeOnce();
+        EXPECT_EQ(polls, c.emptyPolls + 1);
+        EXPECT_EQ(int(fakeDriver().callsOf("pause").size()), c.pauses);
+        EXPECT_EQ(writes().size(), 1u);
+    }
+    restoreClock();
 }
 
 TEST_F(VexloServerTest, RefusesRepliesTheBufferOrLengthCannotHold) {

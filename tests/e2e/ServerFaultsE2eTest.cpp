@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "AhdiImage.h"
 #include "ProgramRun.h"
 
 namespace {
@@ -34,6 +35,14 @@ ProgramResult serve(const std::string& dir, const std::string& image, const std:
 }
 
 std::string workDir() { return makeTestWorkDir("server_"); }
+
+// An image the server loads (a root sector and a boot sector, the rest a
+// hole), for runs whose Atari needs no files: dir/any.img.
+std::string servableImage(const std::string& dir) {
+    const std::string path = dir + "/any.img";
+    EXPECT_TRUE(ahdi::AhdiImage().write(path));
+    return path;
+}
 
 TEST(ServerFaults, GarbageAndAnUnknownCommandBeforeTheFirstRequestAreSkipped) {
     const std::string dir = workDir();
@@ -65,22 +74,43 @@ TEST(ServerFaults, RequestSwallowedByASyncByteIsSentAgain) {
     EXPECT_NE(readFile(dir + "/out/emulator.log").find("(sent again)"), std::string::npos);
 }
 
-TEST(ServerFaults, UnanswerableRequestsEndTheRunWithAFailure) {
+TEST(ServerFaults, ImageThatCannotBeServedEndsTheRunWithAFailure) {
     const std::string dir = workDir();
-    // Not a drive image: the server runs without one and answers nothing.
+    // Not a drive image: serving without one would answer nothing, so the
+    // run ends with -5 and says how to look into the file.
     writeBytes(dir + "/bad.img", std::vector<std::uint8_t>(100, 0));
     const auto r = serve(dir, dir + "/bad.img", "atari=list;atari_retries=1");
     ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("VexloServer::Handle read sector failed"), std::string::npos) << r.err;
-    const std::string log = readFile(dir + "/out/emulator.log");
-    EXPECT_NE(log.find("no reply to the sector request"), std::string::npos);
-    EXPECT_NE(readFile(dir + "/out/summary.txt").find("2 sector requests, script FAILED"), std::string::npos);
+    EXPECT_EQ(r.status, 251);
+    const std::string path = dir + "/bad.img";
+    EXPECT_EQ(r.err, "Bad root checksum (" + path + ")\nVexlo: " + path + " cannot be served; vexlo-image info " +
+                         path + " shows what it holds.\n");
+    EXPECT_EQ(r.out.find("running..."), std::string::npos) << r.out;
+    EXPECT_NE(readFile(dir + "/out/summary.txt").find("0 sector requests"), std::string::npos)
+        << readFile(dir + "/out/summary.txt");
+}
+
+// A file that ends inside its partition is served all the same, with one
+// warning at load.
+TEST(ServerFaults, ImageEndingInsideItsPartitionIsServedWithAWarning) {
+    const std::string dir = workDir();
+    ahdi::AhdiImage disk;  // partition 0: 40000 sectors from sector 2
+    disk.fileBytes = ahdi::fileOffsetOfBuffer(1024 + 39000ull * 512);
+    const std::string path = dir + "/short.img";
+    ASSERT_TRUE(disk.write(path));
+    ProgramRun run = emulatedRun(VEXLO_PROGRAM, dir, {"-drvimg", "short.img"}, EMULATOR_DIR, "");
+    run.timeoutSeconds = 30;
+    run.stopSignal = SIGTERM;
+    run.stopWhenOutputHas = "running...\n";
+    const auto r = runProgram(run);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.signal, SIGTERM);
+    EXPECT_EQ(r.err, "Warning: short.img ends 1000 sectors before its partition does; the Atari reads them as zeros.\n");
 }
 
 TEST(ServerFaults, SwitchedOffCartridgeStillStartsTheServerAndEndsCleanly) {
     const std::string dir = workDir();
-    writeBytes(dir + "/any.img", std::vector<std::uint8_t>(100, 0));
+    servableImage(dir);
     const auto r = serve(dir, dir + "/any.img", "atari=list;power=off");
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.status, 0);
@@ -95,8 +125,8 @@ class ServerStopped : public ::testing::TestWithParam<int> {};
 
 TEST_P(ServerStopped, SummaryAndCountsSurviveTheSignal) {
     const int stopSignal = GetParam();
-    const std::string dir = makeTestWorkDir();
-    writeBytes(dir + "/any.img", std::vector<std::uint8_t>(100, 0));
+    const std::string dir = makeWorkDir(std::string("server_stopped_") + (stopSignal == SIGINT ? "int" : "term"));
+    servableImage(dir);
     ProgramRun run;
     run.program = VEXLO_PROGRAM;
     run.args = {"-drvimg", "any.img"};
@@ -127,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, ServerStopped, ::testing::Values(SIGINT, SIGTE
 // is said on standard error; the program's standard output is unchanged.
 TEST(EmulatorTellsTheUser, SettingsMistakesWhenTheLibraryLoads) {
     const std::string dir = workDir();
-    writeBytes(dir + "/any.img", std::vector<std::uint8_t>(100, 0));
+    servableImage(dir);
     const std::string conf = dir + "/vexlo.conf";
     std::ofstream(conf) << "out = " << dir << "/out\natari = list\npower = off\npower off\njtag_irlen = 40\n";
     ProgramRun run;
@@ -142,8 +172,7 @@ TEST(EmulatorTellsTheUser, SettingsMistakesWhenTheLibraryLoads) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "vexlo emulator: VEXLO_EMULATOR: " + conf + " line 4: line without '=': \"power off\"\n" +
                          "vexlo emulator: VEXLO_EMULATOR: " + conf +
-                         " line 5: bad value for jtag_irlen: \"40\" (out of range: 2 to 32)\n" +
-                         "Bad root checksum (any.img)\n");
+                         " line 5: bad value for jtag_irlen: \"40\" (out of range: 2 to 32)\n");
     // The line was not glued to the folder's name.
     EXPECT_TRUE(fileExists(dir + "/out/summary.txt"));
 }
@@ -189,14 +218,13 @@ TEST(EmulatorTellsTheUser, UnusableSettingsFileOrOutputFolder) {
 
 TEST(EmulatorTellsTheUser, WhyTheAtariScriptFailed) {
     const std::string dir = workDir();
-    writeBytes(dir + "/any.img", std::vector<std::uint8_t>(100, 0));
+    servableImage(dir);
     const auto r = serve(dir, dir + "/any.img", "atari=lsit");
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err,
               "vexlo emulator: VEXLO_EMULATOR: bad value for atari: \"lsit\" (unknown Atari task \"lsit\" (use list, "
               "read:/PATH, readall or dump:FILE))\n"
-              "Bad root checksum (" + dir + "/any.img)\n"
               "vexlo emulator: the Atari's script failed, the run ends with status 1: unknown Atari task \"lsit\" (use "
               "list, read:/PATH, readall or dump:FILE)\n");
     EXPECT_NE(r.out.find("running...\n"), std::string::npos);

@@ -15,6 +15,7 @@ namespace {
 const std::string SWITCHED_OFF =
     "-----------------------------------\nFYI: the cartridge is switched off!\n"
     "-----------------------------------\n\n\n";
+const char* const NOTHING_UPLOADED = "Vexlo: nothing was uploaded: switch the cartridge on and run again.\n";
 
 ProgramResult runVexlo(const std::string& dir, const std::vector<std::string>& args, const std::string& config,
                        const std::string& libraryDir = EMULATOR_DIR) {
@@ -89,9 +90,10 @@ TEST_P(UploadFailure, EndsAsTheCartridgeMakesIt) {
 // firmware header, w5 its body, w6 cmdPollReady, w7 the data header, w8 the
 // length, w9 the data.
 const FailureCase failureCases[] = {
-    {"power_off", "power=off", 0, SWITCHED_OFF.c_str(), "", false},
-    {"power_reply_missing", "drop_reply=1", 0, SWITCHED_OFF.c_str(), "", false},
-    {"power_header_fails", "write_fail=1", 0, SWITCHED_OFF.c_str(), "", false},
+    // Switched off: nothing is uploaded, and the run fails with -6.
+    {"power_off", "power=off", 250, SWITCHED_OFF.c_str(), NOTHING_UPLOADED, false},
+    {"power_reply_missing", "drop_reply=1", 250, SWITCHED_OFF.c_str(), NOTHING_UPLOADED, false},
+    {"power_header_fails", "write_fail=1", 250, SWITCHED_OFF.c_str(), NOTHING_UPLOADED, false},
     {"no_cartridge", "cartridge=absent", 255, "", "Error: -1: Failed to open Vexlo cartridge. (", false},
     {"open_fails", "open_status=4", 255, "", "Error: -1: Failed to open Vexlo cartridge. (", false},
     {"firmware_header_fails", "write_fail=4", 254,
@@ -109,6 +111,50 @@ const FailureCase failureCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, UploadFailure, ::testing::ValuesIn(failureCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Inputs the program refuses or warns of, as a user meets them: the
+// statuses are the documented ones, and standard error says why.
+struct RefusalCase {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    const char* out;  // times masked
+    const char* err;  // standard error ends with this
+};
+
+const RefusalCase refusalCases[] = {
+    {"program_too_large", {"-prg", "huge.prg"}, 252,
+     "Uploading prg-file huge.prg.\nError: UploadPrgFile failed (-4)\nTime to execute T\n\n",
+     "Error: huge.prg is too large for the cartridge: a program must be under 536862720 bytes.\n"},
+    {"firmware_missing", {"-uc", "nofw.bin"}, 255, "", ")\nVexlo: -uc \"nofw.bin\": it does not exist.\n"},
+    {"data_is_a_folder", {"-data", "."}, 255, "", ")\nVexlo: -data \".\": it is a folder, not a file.\n"},
+    {"unset_variable", {"-uc", ""}, 0, "Nothing to do.\n",
+     "Warning: the -uc value is empty; the option counts as not given.\n"},
+    {"repeated_option", {"-data", "fw.bin", "-data", "data.bin"}, 0, "Uploading data data.bin.\nTime to execute T\n\n",
+     "Warning: -data is given again; its earlier value \"fw.bin\" is dropped.\n"},
+};
+
+class Refusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(Refusal, SaysWhyWithItsStatus) {
+    const RefusalCase& c = GetParam();
+    const std::string dir = dirFor();
+    UploadSamples().writeTo(dir);
+    // A hole: no room taken, and refused before a byte of it is read.
+    writeBytes(dir + "/huge.prg", {});
+    std::filesystem::resize_file(dir + "/huge.prg", 0xFFFFull * 8192);
+    const auto r = runVexlo(dir, c.args, "");
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(maskTimes(r.out), c.out);
+    const std::string end = c.err;
+    EXPECT_TRUE(r.err.size() >= end.size() && r.err.compare(r.err.size() - end.size(), end.size(), end) == 0)
+        << r.err;
+    EXPECT_FALSE(fileExists(dir + "/out/prg-1.bin"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, Refusal, ::testing::ValuesIn(refusalCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ------------------------------------------------------------------ binding
@@ -169,8 +215,8 @@ TEST_P(BindingVariant, VexloReportsTheMissingEntryPointAndGoesOn) {
         expected += "Error: FT_Close is not valid!\n";
     }
     EXPECT_EQ(maskTimes(r.out), expected);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, answers ? "" : NOTHING_UPLOADED);
+    EXPECT_EQ(r.status, answers ? 0 : 250);
     if (answers) {
         EXPECT_EQ(readBytes(dir + "/out/data.bin"), samples.data);
     }

@@ -78,6 +78,11 @@ void fakeSleep(std::uint32_t ms) {
     g_fake.nowMs += ms;
 }
 
+void fakePause() {
+    record("pause", 0);
+    g_fake.nowMs += 1;
+}
+
 }  // namespace
 
 FakeDriver& fakeDriver() { return g_fake; }
@@ -138,11 +143,13 @@ void installFakes(CartridgeLink& link) {
 void installFakeClock() {
     platform::clockMs = fakeClock;
     platform::sleepMs = fakeSleep;
+    platform::idlePause = fakePause;
 }
 
 void restoreClock() {
     platform::clockMs = platform::monotonicMs;
     platform::sleepMs = platform::sleepFor;
+    platform::idlePause = platform::pauseBriefly;
 }
 
 void FakeLinkTest::SetUp() {

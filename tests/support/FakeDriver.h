@@ -13,7 +13,7 @@
 #include "CartridgeLink.h"
 #include "FakeD2xx.h"
 
-// "FT_Write", "FT_Read", ..., or "sleep" (args[0] = ms).
+// "FT_Write", "FT_Read", ..., "sleep" (args[0] = ms) or "pause".
 using FakeCall = fake_d2xx::Call;
 
 struct FakeDriver {
@@ -51,8 +51,9 @@ FakeDriver& fakeDriver();
 // Fills all 18 entry points of `link` with the fakes and gives it an open
 // handle. Tests null out single fields to exercise the missing-entry paths.
 void installFakes(CartridgeLink& link);
-// Points platform::clockMs / platform::sleepMs at the fake clock (sleeps are
-// recorded as "sleep" calls with args[0] = ms). Restored by restoreClock().
+// Points platform::clockMs / platform::sleepMs / platform::idlePause at the
+// fake clock (sleeps are recorded as "sleep" calls with args[0] = ms, idle
+// pauses as "pause" calls of 1 ms). Restored by restoreClock().
 void installFakeClock();
 void restoreClock();
 

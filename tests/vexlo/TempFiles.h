@@ -21,6 +21,12 @@ public:
     // A file of `size` bytes whose bytes are never zero, so padding shows.
     std::string pattern(const std::string& name, std::size_t size) { return write(name, patternBytes(size)); }
     std::string missing(const std::string& name) const { return folder_.file(name); }
+    // A file of `size` bytes that takes no room: a hole, read as zeros.
+    std::string sparse(const std::string& name, std::uint64_t size) {
+        const std::string path = write(name, {});
+        std::filesystem::resize_file(path, size);
+        return path;
+    }
 
     static std::vector<std::uint8_t> patternBytes(std::size_t size) {
         std::vector<std::uint8_t> content(size);

@@ -330,6 +330,32 @@ TEST(ProgramImageSize, BlocksAndOverflow) {
     }
 }
 
+// The block count has 16 bits: a program of 0xFFFF blocks or more would go
+// out as a wrapped count and a fraction of the file. It is refused before
+// anything is sent (the files are holes: no room taken, nothing read).
+TEST_F(UploaderTest, ProgramWhoseBlockCountWouldWrapIsRefused) {
+    EXPECT_EQ(PROGRAM_SIZE_LIMIT, 512ull * 1024 * 1024 - 8192);
+    ProgramImageSize largest{};
+    ASSERT_TRUE(programImageSize(PROGRAM_SIZE_LIMIT - 1, &largest));
+    EXPECT_EQ(largest.fileArea / 8192, 0xFFFFu) << "the largest accepted program still fits the count";
+
+    for (const std::uint64_t size : {PROGRAM_SIZE_LIMIT, PROGRAM_SIZE_LIMIT + 8191, PROGRAM_SIZE_LIMIT + 8192,
+                                     std::uint64_t(5) << 30}) {
+        SCOPED_TRACE(size);
+        TempFiles files;
+        const std::string path = files.write("huge.prg", {});
+        std::filesystem::resize_file(path, size);
+        fakeDriver().calls.clear();
+        Uploader uploader(&link);
+        ConsoleCapture console;
+        EXPECT_EQ(uploader.UploadPrgFile(path.c_str()), -4);
+        EXPECT_EQ(console.out(), "Uploading prg-file " + path + ".\nError: UploadPrgFile failed (-4)\n");
+        EXPECT_EQ(console.err(), "Error: " + path +
+                                     " is too large for the cartridge: a program must be under 536862720 bytes.\n");
+        EXPECT_TRUE(fakeDriver().calls.empty());
+    }
+}
+
 #if defined(__linux__)
 // A file whose size cannot be taken (a pipe) gives a size that cannot be
 // allocated: out of memory, and nothing is sent.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "AhdiImage.h"
 #include "FakeDriver.h"
 #include "TempFiles.h"
 #include "Vexlo.h"
@@ -58,12 +59,24 @@ protected:
                  {"{bigfw}", files.pattern("big-firmware.bin", 20000)},
                  {"{bigdata}", files.pattern("big-data.bin", 16385)},
                  {"{fulldata}", files.pattern("full-data.bin", 16384)},
-                 {"{img}", files.pattern("disk.img", 1024)},
+                 {"{img}", image("disk.img", [](ahdi::AhdiImage&) {})},
+                 {"{badsum}", files.pattern("not-an-image.img", 1024)},
+                 {"{inactive}", image("inactive.img", [](ahdi::AhdiImage& d) { d.partitionFlags = 0; })},
+                 // The smallest program whose block count would not fit 16 bits.
+                 {"{hugeprg}", files.sparse("huge.prg", 0xFFFFull * 8192)},
                  {"{none}", files.missing("missing.prg")},
                  {"{dir}", files.missing("folder")},
                  {"{fifo}", files.missing("pipe")}};
         std::filesystem::create_directories(paths["{dir}"]);
         ::mkfifo(paths["{fifo}"].c_str(), 0600);
+    }
+
+    std::string image(const std::string& name, void (*change)(ahdi::AhdiImage&)) {
+        ahdi::AhdiImage disk;
+        change(disk);
+        const std::string path = files.missing(name);
+        EXPECT_TRUE(disk.write(path));
+        return path;
     }
 
     std::string substitute(std::string text) const {
@@ -156,6 +169,29 @@ struct RunCase {
 const std::string kPowered = "open hdr12 R hdr7 R hdr7 R";
 const std::string kSeeHelp = "; run Vexlo without arguments to see the help.\n";
 const std::string kTime = "Time to execute 1.25\n\n";
+const std::string kSwitchedOff = "Vexlo: nothing was uploaded: switch the cartridge on and run again.\n";
+
+// The located error of a path check and the line that says why.
+std::string notFound(const std::string& option, const std::string& path, const std::string& reason) {
+    return "Error: -1: " + option + " path not found. (@)\nVexlo: " + option + " \"" + path + "\": " + reason + ".\n";
+}
+const std::string kAbsent = "it does not exist";
+const std::string kFolder = "it is a folder, not a file";
+const std::string kPipe = "it is a named pipe, not a file";
+
+std::string emptyValue(const std::string& option) {
+    return "Warning: the " + option + " value is empty; the option counts as not given.\n";
+}
+std::string givenAgain(const std::string& option, const std::string& earlier) {
+    return "Warning: " + option + " is given again; its earlier value \"" + earlier + "\" is dropped.\n";
+}
+// What the server prints of an image it cannot serve, before the run ends.
+std::string serverStart(const std::string& path) {
+    return "starting VexloServer\n\nusing drive image: " + path + "\n\n";
+}
+std::string cannotServe(const std::string& path) {
+    return "Vexlo: " + path + " cannot be served; vexlo-image info " + path + " shows what it holds.\n";
+}
 
 std::vector<RunCase> runCases() {
     const std::string long2047(2047, 'a');
@@ -186,35 +222,50 @@ std::vector<RunCase> runCases() {
          ""},
 
         // Path checks: each missing file once, in a fixed order, then the end.
+        // Path checks: each missing file once, in a fixed order, then the end;
+        // a line behind each names the file and why.
         {"twoMissingPaths", {"-uc", "{none}", "-prg", "{none}"}, nullptr, -1, "",
-         "Error: -1: -prg path not found. (@)\nError: -1: -uc path not found. (@)\n", ""},
+         notFound("-prg", "{none}", kAbsent) + notFound("-uc", "{none}", kAbsent), ""},
         {"allFourMissing", {"-data", "{none}", "-uc", "{none}", "-dbg", "{none}", "-prg", "{none}"}, nullptr, -1, "",
-         "Error: -1: -prg path not found. (@)\nError: -1: -dbg path not found. (@)\n"
-         "Error: -1: -uc path not found. (@)\nError: -1: -data path not found. (@)\n",
+         notFound("-prg", "{none}", kAbsent) + notFound("-dbg", "{none}", kAbsent) +
+             notFound("-uc", "{none}", kAbsent) + notFound("-data", "{none}", kAbsent),
          ""},
         {"driveImageCheckedLast", {"-drvimg", "{none}", "-prg", "{none}"}, nullptr, -1, "",
-         "Error: -1: -prg path not found. (@)\nError: -1: -drvimg path not found. (@)\n", ""},
+         notFound("-prg", "{none}", kAbsent) + notFound("-drvimg", "{none}", kAbsent), ""},
         {"driveImageMissing", {"-drvimg", "{none}", "-uc", "{fw}"}, nullptr, -1, "",
-         "Error: -1: -drvimg path not found. (@)\n", ""},
+         notFound("-drvimg", "{none}", kAbsent), ""},
         // A folder opens for reading on some systems but holds no bytes to send.
         {"foldersAreNotFound", {"-prg", "{dir}", "-uc", "{dir}", "-data", "{dir}"}, nullptr, -1, "",
-         "Error: -1: -prg path not found. (@)\nError: -1: -uc path not found. (@)\n"
-         "Error: -1: -data path not found. (@)\n",
+         notFound("-prg", "{dir}", kFolder) + notFound("-uc", "{dir}", kFolder) + notFound("-data", "{dir}", kFolder),
          ""},
         // Opening a named pipe would wait for a writer for ever.
         {"pipesAreNotFound", {"-dbg", "{fifo}", "-drvimg", "{fifo}"}, nullptr, -1, "",
-         "Error: -1: -dbg path not found. (@)\nError: -1: -drvimg path not found. (@)\n", ""},
+         notFound("-dbg", "{fifo}", kPipe) + notFound("-drvimg", "{fifo}", kPipe), ""},
+        // A repeated option keeps its last value, with a warning.
         {"onlySecondOfTwoValuesCounts", {"-prg", "{none}", "-prg", "{prg}"}, nullptr, 0,
-         "Uploading prg-file {prg}.\n" + kTime, "", kPowered + " hdr8 hdr7 R hdr3 w2 w24576 hdr7 R close"},
+         "Uploading prg-file {prg}.\n" + kTime, givenAgain("-prg", "{none}"),
+         kPowered + " hdr8 hdr7 R hdr3 w2 w24576 hdr7 R close"},
+        {"eachRepetitionIsWarnedOf", {"-cmd", "a", "-uc", "{none}", "-cmd", "b", "-uc", "{fw}", "-cmd", "c"},
+         nullptr, 0, "Uploading firmare {fw}.\n" + kTime,
+         givenAgain("-cmd", "a") + givenAgain("-uc", "{none}") + givenAgain("-cmd", "b"),
+         kPowered + " hdr2 w16384 hdr7 R close"},
 
         // Values too long for the tool are refused before anything is opened.
-        {"longestValueIsAccepted", {"-prg", long2047}, nullptr, -1, "", "Error: -1: -prg path not found. (@)\n", ""},
+        {"longestValueIsAccepted", {"-prg", long2047}, nullptr, -1, "",
+         notFound("-prg", long2047, "it cannot be read (File name too long)"), ""},
         {"pathTooLong", {"-prg", long2048}, nullptr, -1, "", "Error: -1: -prg value too long. (@)\n", ""},
         {"commandsTooLong", {"-cmd", long2048, "-prg", "{prg}"}, nullptr, -1, "",
          "Error: -1: -cmd value too long. (@)\n", ""},
 
         {"commandsAlone", {"-cmd", "g"}, nullptr, 0, "Nothing to do.\n", "", ""},
-        {"emptyValueIsNotGiven", {"-prg", ""}, nullptr, 0, "Nothing to do.\n", "", ""},
+        // An empty value (often an unset variable) counts as not given, with a warning.
+        {"emptyValueIsNotGiven", {"-prg", ""}, nullptr, 0, "Nothing to do.\n", emptyValue("-prg"), ""},
+        {"unsetFirmwareVariable", {"-uc", ""}, nullptr, 0, "Nothing to do.\n", emptyValue("-uc"), ""},
+        {"emptyValuesEachWarned", {"-data", "", "-cmd", "", "-prg", "{prg}", "-drvimg", ""}, nullptr, 0,
+         "Uploading prg-file {prg}.\n" + kTime, emptyValue("-data") + emptyValue("-cmd") + emptyValue("-drvimg"),
+         kPowered + " hdr8 hdr7 R hdr3 w2 w24576 hdr7 R close"},
+        {"emptyValueReplacesAnEarlierOne", {"-uc", "{fw}", "-uc", ""}, nullptr, 0, "Nothing to do.\n",
+         givenAgain("-uc", "{fw}") + emptyValue("-uc"), ""},
 
         // Opening.
         {"noCartridge", {"-prg", "{prg}"}, [](VexloTest&) { fakeDriver().openStatus = FT_DEVICE_NOT_FOUND; }, -1, "",
@@ -222,15 +273,18 @@ std::vector<RunCase> runCases() {
         {"noDriver", {"-prg", "{prg}"}, [](VexloTest& t) { std::memset(&t.link, 0, sizeof t.link); }, -1,
          "Error: FT_OpenEx is not valid!\n", "Error: -1: Failed to open Vexlo cartridge. (@)\n", ""},
 
-        // Power check: switched off is not an error, and nothing is uploaded.
-        {"powerReplyZero", {"-uc", "{fw}", "-prg", "{prg}"}, [](VexloTest& t) { t.powerReply = 0; }, 0, kBanner, "",
+        // Power check: switched off, nothing is uploaded, and the run fails
+        // with a status of its own (-6).
+        {"powerReplyZero", {"-uc", "{fw}", "-prg", "{prg}"}, [](VexloTest& t) { t.powerReply = 0; }, -6, kBanner,
+         kSwitchedOff, "open hdr12 R close"},
+        {"powerNoReply", {"-prg", "{prg}"}, [](VexloTest& t) { t.powerReply = -1; }, -6, kBanner, kSwitchedOff,
          "open hdr12 R close"},
-        {"powerNoReply", {"-prg", "{prg}"}, [](VexloTest& t) { t.powerReply = -1; }, 0, kBanner, "",
-         "open hdr12 R close"},
-        {"powerHeaderFails", {"-prg", "{prg}"}, [](VexloTest& t) { t.failWrite = failHeader(12); }, 0, kBanner, "",
-         "open hdr12 close"},
-        {"powerReadMissing", {"-prg", "{prg}"}, [](VexloTest& t) { t.link.FT_Read = nullptr; }, 0,
-         std::string("Error: FT_Read is not valid!\n") + kBanner, "", "open hdr12 close"},
+        {"powerHeaderFails", {"-prg", "{prg}"}, [](VexloTest& t) { t.failWrite = failHeader(12); }, -6, kBanner,
+         kSwitchedOff, "open hdr12 close"},
+        {"powerReadMissing", {"-prg", "{prg}"}, [](VexloTest& t) { t.link.FT_Read = nullptr; }, -6,
+         std::string("Error: FT_Read is not valid!\n") + kBanner, kSwitchedOff, "open hdr12 close"},
+        {"switchedOffDataOnly", {"-data", "{data}"}, [](VexloTest& t) { t.powerReply = 0; }, -6, kBanner,
+         kSwitchedOff, "open hdr12 R close"},
 
         // Uploads: fixed order, each acknowledged, the time line, the close.
         {"everyUpload",
@@ -271,6 +325,26 @@ std::vector<RunCase> runCases() {
          kPowered + " hdr8 hdr7 R hdr3 w2 w24576 hdr7 R close"},
         {"sixtyCommandCharsFit", {"-prg", "{prg}", "-cmd", std::string(60, 'g')}, nullptr, 0,
          "Uploading prg-file {prg}.\n" + kTime, "", kPowered + " hdr8 hdr7 R hdr3 w2 w24576 hdr7 R close"},
+        // A program whose block count would not fit its 16 bits is refused
+        // before its first byte; the earlier uploads stand.
+        {"programTooLarge", {"-uc", "{fw}", "-prg", "{hugeprg}", "-data", "{data}"}, nullptr, -4,
+         "Uploading firmare {fw}.\nUploading prg-file {hugeprg}.\nError: UploadPrgFile failed (-4)\n" + kTime,
+         "Error: {hugeprg} is too large for the cartridge: a program must be under 536862720 bytes.\n",
+         kPowered + " hdr2 w16384 hdr7 R hdr8 hdr7 R close"},
+        {"debuggerTooLarge", {"-dbg", "{hugeprg}", "-prg", "{prg}"}, nullptr, -4,
+         "Uploading prg-file {hugeprg}.\nError: UploadPrgFile failed (-4)\n" + kTime,
+         "Error: {hugeprg} is too large for the cartridge: a program must be under 536862720 bytes.\n",
+         kPowered + " hdr8 hdr7 R close"},
+        // An image that cannot be served ends the run after the uploads, instead
+        // of a server that answers nothing.
+        {"imageBadChecksum", {"-data", "{data}", "-drvimg", "{badsum}"}, nullptr, -5,
+         "Uploading data {data}.\n" + kTime + serverStart("{badsum}"),
+         "Bad root checksum ({badsum})\n" + cannotServe("{badsum}"), kPowered + " hdr9 w2 w101 hdr7 R close"},
+        {"imageInactivePartition", {"-drvimg", "{inactive}"}, nullptr, -5, kTime + serverStart("{inactive}"),
+         "First partition not active ({inactive})\n" + cannotServe("{inactive}"), kPowered + " close"},
+        {"imageBadWhileSwitchedOff", {"-drvimg", "{badsum}", "-prg", "{prg}"}, [](VexloTest& t) { t.powerReply = 0; },
+         -5, kBanner + serverStart("{badsum}"), "Bad root checksum ({badsum})\n" + cannotServe("{badsum}"),
+         "open hdr12 R close"},
         {"closeMissing", {"-data", "{data}"}, [](VexloTest& t) { t.link.FT_Close = nullptr; }, 0,
          "Uploading data {data}.\n" + kTime + "Error: FT_Close is not valid!\n", "", kPowered + " hdr9 w2 w101 hdr7 R"},
     };

@@ -117,6 +117,11 @@ help_text() {
   printf -- '-drvimg [path]\n Starts the drive image server with the given drive image.\n\n'
 }
 
+# The line on standard error behind "Error: Can't Load Ftd2xx.dll": what
+# to do about it (126: the DLL was not found).
+load_note="Error: the driver library Ftd2xx.dll could not be loaded (Windows error 126). Install FTDI's D2XX driver, or, to try the programs without a cartridge, copy the emulator's Ftd2xx.dll from the ZIP's emulator folder beside the program (see WINDOWS.md).
+"
+
 mask_build_time() {
   sed -E 's/\(version 0\.51 [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\)/(version 0.51 DATE TIME)/' "$1"
 }
@@ -132,7 +137,7 @@ case "$scenario" in
     { printf "Error: Can't Load Ftd2xx.dll\n"; help_text; } > "$VEXLO_WORK/expected.txt"
     mask_build_time "$VEXLO_WORK/stdout.txt" > "$VEXLO_WORK/stdout-masked.txt"
     expect_file stdout "$VEXLO_WORK/expected.txt" "$VEXLO_WORK/stdout-masked.txt"
-    expect_text stderr "" "$VEXLO_WORK/stderr.txt"
+    expect_text stderr "$load_note" "$VEXLO_WORK/stderr.txt"
     ;;
 
   updater-no-driver)
@@ -156,26 +161,25 @@ In this case just press return.
 Press return to continue.
 Error: FT_OpenEx is not valid!
 " "$VEXLO_WORK/stdout.txt"
-    expect_text stderr "Unable to option Vexlo cartridge.
+    expect_text stderr "${load_note}Unable to option Vexlo cartridge.
 " "$VEXLO_WORK/stderr.txt"
     ;;
 
   command-lines)
     # Help, version and a mistyped option, before anything is opened; the
-    # additions go to standard error, and Windows adds no note to the load
-    # error.
+    # additions go to standard error, behind the note on the load error.
     prepare no Vexlo VexloFPGAUpdate
     run Vexlo.exe --version
     expect_status 0 "$status"
     expect_text stdout "Error: Can't Load Ftd2xx.dll
 Vexlo 0.51
 " "$VEXLO_WORK/stdout.txt"
-    expect_text stderr "" "$VEXLO_WORK/stderr.txt"
+    expect_text stderr "$load_note" "$VEXLO_WORK/stderr.txt"
     run Vexlo.exe --uc fw.bin
     expect_status 255 "$status"
     expect_text stdout "Error: Can't Load Ftd2xx.dll
 " "$VEXLO_WORK/stdout.txt"
-    expect_text stderr 'Vexlo: unknown option "--uc"; run Vexlo without arguments to see the help.
+    expect_text stderr "${load_note}"'Vexlo: unknown option "--uc"; run Vexlo without arguments to see the help.
 ' "$VEXLO_WORK/stderr.txt"
     run VexloFPGAUpdate.exe --version
     expect_status 0 "$status"
@@ -184,7 +188,7 @@ VexloFPGAUpdate 1.0
 " "$VEXLO_WORK/stdout.txt"
     run VexloFPGAUpdate.exe -x
     expect_status 2 "$status"
-    expect_text stderr 'VexloFPGAUpdate: unknown option "-x"; usage: VexloFPGAUpdate [-h | --help | --version | FILE.xsvf]
+    expect_text stderr "${load_note}"'VexloFPGAUpdate: unknown option "-x"; usage: VexloFPGAUpdate [-h | --help | --version | FILE.xsvf]
 ' "$VEXLO_WORK/stderr.txt"
     ;;
 
