@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Runs one scenario of the 64-bit Windows programs under wine:
+# Runs one scenario of the Windows programs under wine:
 #   wine-test.sh SCENARIO
-# Environment (set by CMake): VEXLO_WIN64_DIR (the cross build), VEXLO_WORK
-# (a folder of its own for this scenario), VEXLO_WINE, WINEPREFIX, WINEDEBUG;
+# Environment (set by CMake): VEXLO_WINE_ARCH (win32 or win64),
+# VEXLO_WINDOWS_DIR (the cross build of that bitness), VEXLO_WORK (a folder
+# of its own for this scenario), VEXLO_WINE, VEXLO_WINESERVER, WINEPREFIX,
+# WINEDEBUG; for win32 VEXLO_WINE32_ROOT (tools/wine32-setup);
 # for the scenarios with the emulator also VEXLO_NATIVE_BIN and
 # VEXLO_NATIVE_EMULATOR_DIR (the native build's programs and emulator),
 # VEXLO_SOURCE_DIR.
@@ -13,8 +15,15 @@
 # the emulated cartridge; then they check the essentials on their own, so
 # that a fault shared by both builds is caught too.
 set -uo pipefail
-: "${VEXLO_WIN64_DIR:?}" "${VEXLO_WORK:?}" "${VEXLO_WINE:?}" "${WINEPREFIX:?}"
+: "${VEXLO_WINE_ARCH:?}" "${VEXLO_WINDOWS_DIR:?}" "${VEXLO_WORK:?}" "${VEXLO_WINE:?}" "${WINEPREFIX:?}"
 scenario=${1:?scenario}
+
+# The 32-bit programs run in the 32-bit wine of tools/wine32-setup.
+case "$VEXLO_WINE_ARCH" in
+  win64) wine=$VEXLO_WINE ;;
+  win32) wine=${VEXLO_WINE32_ROOT:?}/wine32 ;;
+  *) echo "wine-test.sh: VEXLO_WINE_ARCH is '$VEXLO_WINE_ARCH', not win32 or win64" >&2; exit 1 ;;
+esac
 
 fail() {
   echo "FAIL [$scenario]: $*" >&2
@@ -52,10 +61,10 @@ prepare() {  # prepare WITH-DRIVER PROGRAM...
   mkdir -p "$VEXLO_WORK/run"
   local withDriver=$1; shift
   for program in "$@"; do
-    cp "$VEXLO_WIN64_DIR/bin/$program.exe" "$VEXLO_WORK/run/" || fail "no $program.exe in the cross build"
+    cp "$VEXLO_WINDOWS_DIR/bin/$program.exe" "$VEXLO_WORK/run/" || fail "no $program.exe in the cross build"
   done
   if [ "$withDriver" = yes ]; then
-    cp "$VEXLO_WIN64_DIR/emulator/Ftd2xx.dll" "$VEXLO_WORK/run/" || fail "no Ftd2xx.dll in the cross build"
+    cp "$VEXLO_WINDOWS_DIR/emulator/Ftd2xx.dll" "$VEXLO_WORK/run/" || fail "no Ftd2xx.dll in the cross build"
   fi
   cd "$VEXLO_WORK/run" || fail "cannot enter $VEXLO_WORK/run"
 }
@@ -100,7 +109,7 @@ sample_file() {  # sample_file PATH COUNT TAG
 # Runs a program to its end; stdin comes from the file named in $input.
 input=/dev/null
 run() {  # run PROGRAM ARGS... ; sets $status
-  timeout -k 5 90 "$VEXLO_WINE" "$@" < "$input" > "$VEXLO_WORK/stdout.txt" 2> "$VEXLO_WORK/stderr.txt"
+  timeout -k 5 90 "$wine" "$@" < "$input" > "$VEXLO_WORK/stdout.txt" 2> "$VEXLO_WORK/stderr.txt"
   status=$?
   [ "$status" -ne 124 ] && [ "$status" -ne 137 ] || { show_output; fail "$1 did not finish"; }
 }
