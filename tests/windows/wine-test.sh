@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Runs one scenario of the 64-bit Windows programs under wine:
+# Runs one scenario of the Windows programs under wine:
 #   wine-test.sh SCENARIO
-# Environment (set by CMake): VEXLO_WIN64_DIR (the cross build), VEXLO_WORK
-# (a folder of its own for this scenario), VEXLO_WINE, WINEPREFIX, WINEDEBUG;
+# Environment (set by CMake): VEXLO_WINE_ARCH (win32 or win64),
+# VEXLO_WINDOWS_DIR (the cross build of that bitness), VEXLO_WORK (a folder
+# of its own for this scenario), VEXLO_WINE, VEXLO_WINESERVER, WINEPREFIX,
+# WINEDEBUG; for win32 VEXLO_WINE32_ROOT (tools/wine32-setup);
 # for the scenarios with the emulator also VEXLO_NATIVE_BIN and
 # VEXLO_NATIVE_EMULATOR_DIR (the native build's programs and emulator),
-# VEXLO_SOURCE_DIR.
+# VEXLO_SOURCE_DIR; for the scenarios with real-world files VEXLO_CORPUS_DIR
+# and VEXLO_REQUIRE_CORPUS (ON: a missing corpus fails instead of skipping).
 #
 # Scenarios with the emulator run the same command twice, natively and under
 # wine, from copies of the same input files, and expect the same exit
@@ -13,8 +16,15 @@
 # the emulated cartridge; then they check the essentials on their own, so
 # that a fault shared by both builds is caught too.
 set -uo pipefail
-: "${VEXLO_WIN64_DIR:?}" "${VEXLO_WORK:?}" "${VEXLO_WINE:?}" "${WINEPREFIX:?}"
+: "${VEXLO_WINE_ARCH:?}" "${VEXLO_WINDOWS_DIR:?}" "${VEXLO_WORK:?}" "${VEXLO_WINE:?}" "${WINEPREFIX:?}"
 scenario=${1:?scenario}
+
+# The 32-bit programs run in the 32-bit wine of tools/wine32-setup.
+case "$VEXLO_WINE_ARCH" in
+  win64) wine=$VEXLO_WINE ;;
+  win32) wine=${VEXLO_WINE32_ROOT:?}/wine32 ;;
+  *) echo "wine-test.sh: VEXLO_WINE_ARCH is '$VEXLO_WINE_ARCH', not win32 or win64" >&2; exit 1 ;;
+esac
 
 fail() {
   echo "FAIL [$scenario]: $*" >&2
@@ -52,10 +62,10 @@ prepare() {  # prepare WITH-DRIVER PROGRAM...
   mkdir -p "$VEXLO_WORK/run"
   local withDriver=$1; shift
   for program in "$@"; do
-    cp "$VEXLO_WIN64_DIR/bin/$program.exe" "$VEXLO_WORK/run/" || fail "no $program.exe in the cross build"
+    cp "$VEXLO_WINDOWS_DIR/bin/$program.exe" "$VEXLO_WORK/run/" || fail "no $program.exe in the cross build"
   done
   if [ "$withDriver" = yes ]; then
-    cp "$VEXLO_WIN64_DIR/emulator/Ftd2xx.dll" "$VEXLO_WORK/run/" || fail "no Ftd2xx.dll in the cross build"
+    cp "$VEXLO_WINDOWS_DIR/emulator/Ftd2xx.dll" "$VEXLO_WORK/run/" || fail "no Ftd2xx.dll in the cross build"
   fi
   cd "$VEXLO_WORK/run" || fail "cannot enter $VEXLO_WORK/run"
 }
@@ -72,7 +82,7 @@ run_both() {  # run_both SETTINGS PROGRAM ARGS...
 
   (cd "$VEXLO_WORK/linux" &&
     VEXLO_EMULATOR="out=out;$settings" LD_LIBRARY_PATH="$VEXLO_NATIVE_EMULATOR_DIR" \
-      timeout -k 5 90 "$VEXLO_NATIVE_BIN/$program" "$@" < "$input" > stdout.txt 2> stderr.txt)
+      timeout -k 5 "$runSeconds" "$VEXLO_NATIVE_BIN/$program" "$@" < "$input" > stdout.txt 2> stderr.txt)
   nativeStatus=$?
   [ "$nativeStatus" -ne 124 ] && [ "$nativeStatus" -ne 137 ] || fail "native $program did not finish"
 
@@ -97,10 +107,12 @@ sample_file() {  # sample_file PATH COUNT TAG
   { printf '%s\r\n\032\n\r\000\377' "$3"; seq 1 "$2"; } > "$1"
 }
 
-# Runs a program to its end; stdin comes from the file named in $input.
+# Runs a program to its end, within $runSeconds; stdin comes from the file
+# named in $input.
 input=/dev/null
+runSeconds=90
 run() {  # run PROGRAM ARGS... ; sets $status
-  timeout -k 5 90 "$VEXLO_WINE" "$@" < "$input" > "$VEXLO_WORK/stdout.txt" 2> "$VEXLO_WORK/stderr.txt"
+  timeout -k 5 "$runSeconds" "$wine" "$@" < "$input" > "$VEXLO_WORK/stdout.txt" 2> "$VEXLO_WORK/stderr.txt"
   status=$?
   [ "$status" -ne 124 ] && [ "$status" -ne 137 ] || { show_output; fail "$1 did not finish"; }
 }
@@ -345,6 +357,84 @@ Time to execute T
     scans out/emulator.log > "$VEXLO_WORK/wine-scans.txt"
     expect_file "JTAG scans (native vs wine)" "$VEXLO_WORK/native-scans.txt" "$VEXLO_WORK/wine-scans.txt"
     grep -q "JTAG IDCODE read: 0x" out/emulator.log || fail "the IDCODE was not read"
+    ;;
+
+  updater-corpus)
+    # Every corpus file, its masks zeroed (the JTAG model has no programmed
+    # chip to verify against), plays to completion with the same scans as
+    # the native updater's: real vendor files with long waits, so each run
+    # takes tens of seconds.
+    prepare yes VexloFPGAUpdate
+    printf '\n' > "$VEXLO_WORK/return.txt"
+    input="$VEXLO_WORK/return.txt"
+    runSeconds=240
+    played=0
+    for corpusFile in "${VEXLO_CORPUS_DIR:-}"/xsvf/*.xsvf; do
+      [ -f "$corpusFile" ] || continue
+      name=$(basename "$corpusFile")
+      rm -rf "$VEXLO_WORK/inputs" "$VEXLO_WORK/linux" out
+      mkdir -p "$VEXLO_WORK/inputs"
+      "$VEXLO_NATIVE_BIN/xsvf" zero-masks "$corpusFile" "$VEXLO_WORK/inputs/top.xsvf" ||
+        fail "cannot zero the masks of $name"
+      run_both "" VexloFPGAUpdate
+      expect_status 0 "$status"
+      grep -q "Completed FPGA update." "$VEXLO_WORK/wine-stdout.txt" || { show_output; fail "$name: no completed update"; }
+      scans() { grep -E "JTAG (IR|DR) scan,|JTAG IDCODE read:" "$1"; }
+      scans "$VEXLO_WORK/linux/out/emulator.log" > "$VEXLO_WORK/native-scans.txt"
+      scans out/emulator.log > "$VEXLO_WORK/wine-scans.txt"
+      expect_file "$name: JTAG scans (native vs wine)" "$VEXLO_WORK/native-scans.txt" "$VEXLO_WORK/wine-scans.txt"
+      [ -s "$VEXLO_WORK/wine-scans.txt" ] || fail "$name: no JTAG scans"
+      echo "played $name"
+      played=$((played + 1))
+    done
+    if [ "$played" -eq 0 ]; then
+      [ "${VEXLO_REQUIRE_CORPUS:-OFF}" = ON ] && fail "no XSVF files in the corpus at '${VEXLO_CORPUS_DIR:-}'"
+      echo "no corpus: skipped"; exit 77
+    fi
+    ;;
+
+  xsvf-tool)
+    # vexlo-xsvf.exe lists the sample and every corpus file as the native
+    # tool does, to standard output too (where a text-mode stream would add
+    # carriage returns), builds its own listing back into the same bytes,
+    # zeroes the masks alike, and reports a cut-off file alike.
+    prepare no vexlo-xsvf
+    mkdir -p "$VEXLO_WORK/native"
+    "$VEXLO_NATIVE_BIN/xsvf" build "$VEXLO_SOURCE_DIR/emulator/samples/top.xsvf.txt" top.xsvf ||
+      fail "cannot assemble the sample XSVF"
+    files=(top.xsvf)
+    for corpusFile in "${VEXLO_CORPUS_DIR:-}"/xsvf/*.xsvf; do
+      [ -f "$corpusFile" ] || continue
+      cp "$corpusFile" . && files+=("$(basename "$corpusFile")")
+    done
+    if [ ${#files[@]} -eq 1 ] && [ "${VEXLO_REQUIRE_CORPUS:-OFF}" = ON ]; then
+      fail "no XSVF files in the corpus at '${VEXLO_CORPUS_DIR:-}'"
+    fi
+    head -c 100 top.xsvf > cut.xsvf
+    native() {  # native ARGS... : the native xsvf tool, run in the same folder
+      "$VEXLO_NATIVE_BIN/xsvf" "$@" > "$VEXLO_WORK/native/stdout.txt" 2> "$VEXLO_WORK/native/stderr.txt"
+      nativeStatus=$?
+    }
+    for file in "${files[@]}"; do
+      native list "$file"
+      run vexlo-xsvf.exe list "$file"
+      expect_status 0 "$status"
+      expect_file "listing of $file (native vs wine)" "$VEXLO_WORK/native/stdout.txt" "$VEXLO_WORK/stdout.txt"
+      cp "$VEXLO_WORK/stdout.txt" listing.txt
+      run vexlo-xsvf.exe build listing.txt again.xsvf
+      expect_status 0 "$status"
+      expect_file "$file listed and built again" "$file" again.xsvf
+      native zero-masks "$file" "$VEXLO_WORK/native/zeroed.xsvf"
+      run vexlo-xsvf.exe zero-masks "$file" zeroed.xsvf
+      expect_status "$nativeStatus" "$status"
+      expect_file "$file with zeroed masks (native vs wine)" "$VEXLO_WORK/native/zeroed.xsvf" zeroed.xsvf
+    done
+    native list cut.xsvf
+    run vexlo-xsvf.exe list cut.xsvf
+    expect_status "$nativeStatus" "$status"
+    expect_file "listing of a cut-off file (native vs wine)" "$VEXLO_WORK/native/stdout.txt" "$VEXLO_WORK/stdout.txt"
+    expect_file "error of a cut-off file (native vs wine)" "$VEXLO_WORK/native/stderr.txt" "$VEXLO_WORK/stderr.txt"
+    echo "${#files[@]} files listed"
     ;;
 
   *)

@@ -7,6 +7,11 @@
 
 #include "XsvfText.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace {
 
 // Set by the build: the name it is built and installed as.
@@ -114,6 +119,12 @@ int zeroMasks(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // A listing on standard output is the same text as in OUT.txt, lines
+    // ending in "\n" alone, which text mode would turn into "\r\n".
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         usage(stdout);
         return 0;
