@@ -374,7 +374,7 @@ Time to execute T
       name=$(basename "$corpusFile")
       rm -rf "$VEXLO_WORK/inputs" "$VEXLO_WORK/linux" out
       mkdir -p "$VEXLO_WORK/inputs"
-      "$VEXLO_NATIVE_BIN/xsvf" zero-masks "$corpusFile" "$VEXLO_WORK/inputs/top.xsvf" ||
+      "$VEXLO_NATIVE_BIN/vexlo-xsvf" zero-masks "$corpusFile" "$VEXLO_WORK/inputs/top.xsvf" ||
         fail "cannot zero the masks of $name"
       run_both "" VexloFPGAUpdate
       expect_status 0 "$status"
@@ -400,7 +400,7 @@ Time to execute T
     # zeroes the masks alike, and reports a cut-off file alike.
     prepare no vexlo-xsvf
     mkdir -p "$VEXLO_WORK/native"
-    "$VEXLO_NATIVE_BIN/xsvf" build "$VEXLO_SOURCE_DIR/emulator/samples/top.xsvf.txt" top.xsvf ||
+    "$VEXLO_NATIVE_BIN/vexlo-xsvf" build "$VEXLO_SOURCE_DIR/emulator/samples/top.xsvf.txt" top.xsvf ||
       fail "cannot assemble the sample XSVF"
     files=(top.xsvf)
     for corpusFile in "${VEXLO_CORPUS_DIR:-}"/xsvf/*.xsvf; do
@@ -412,7 +412,7 @@ Time to execute T
     fi
     head -c 100 top.xsvf > cut.xsvf
     native() {  # native ARGS... : the native xsvf tool, run in the same folder
-      "$VEXLO_NATIVE_BIN/xsvf" "$@" > "$VEXLO_WORK/native/stdout.txt" 2> "$VEXLO_WORK/native/stderr.txt"
+      "$VEXLO_NATIVE_BIN/vexlo-xsvf" "$@" > "$VEXLO_WORK/native/stdout.txt" 2> "$VEXLO_WORK/native/stderr.txt"
       nativeStatus=$?
     }
     for file in "${files[@]}"; do
