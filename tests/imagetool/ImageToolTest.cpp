@@ -220,7 +220,7 @@ TEST(Create, FilesThatDoNotFitAreRefusedBeforeAnythingIsWritten) {
     const ToolRun small = tool(dir, "create disk.img src --size-mb 3");
     EXPECT_EQ(small.status, 1);
     EXPECT_NE(small.err.find("holds only"), std::string::npos) << small.err;
-    EXPECT_NE(small.err.find("use a larger --size-mb or --size-kb"), std::string::npos) << small.err;
+    EXPECT_NE(small.err.find("use a larger --size-mb\n"), std::string::npos) << small.err;
     EXPECT_FALSE(fs::exists(dir / "disk.img"));
 
     writeWhole(dir / "huge" / "a.bin", pattern(12 * 1024 * 1024, 5));
@@ -268,7 +268,7 @@ TEST_P(UsageTest, WrongArgumentsSayWhat) {
     fs::create_directories(dir / "src");
     const ToolRun run = tool(dir, GetParam().args);
     EXPECT_EQ(run.status, GetParam().status);
-    EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
+    EXPECT_NE((run.out + run.err).find(GetParam().message), std::string::npos) << run.out << run.err;
     EXPECT_FALSE(fs::exists(dir / "disk.img"));
 }
 
@@ -276,13 +276,23 @@ const UsageCase usageCases[] = {
     {"NoCommand", "", 2, "Usage:"},
     {"UnknownCommand", "make disk.img", 2, "unknown command make"},
     {"CreateWithoutOut", "create", 2, "create needs OUT.img"},
-    {"SizeTooLarge", "create disk.img src --size-kb 20480", 1, "the window holds 64 to 20479 KB"},
+    {"SizeTooLarge", "create disk.img src --size-kb 20480", 2, "bad --size-kb 20480: the size must be 2076 to 20479 KB"},
+    {"SizeTooSmall", "create disk.img src --size-kb 63", 2, "bad --size-kb 63: the size must be 2076 to 20479 KB"},
+    {"SizeZero", "create disk.img src --size-kb 0", 2, "bad --size-kb 0: the size must be 2076 to 20479 KB"},
+    {"SizeMbTooLarge", "create disk.img src --size-mb 4000000", 2, "bad --size-mb 4000000: the size must be"},
+    {"SizeTooSmallForItsSectors", "create disk.img src --size-mb 8 --sector-size 4096", 2,
+     "bad --size-mb 8: the size must be 16376 to 20479 KB with 4096-byte sectors"},
     {"SizeNotANumber", "create disk.img src --size-mb 8x", 2, "bad --size-mb: 8x"},
-    {"OddSectorSize", "create disk.img src --sector-size 8192", 1, "use 512, 1024, 2048 or 4096"},
-    {"TooSmallForFat16", "create disk.img src --size-kb 1024", 1, "too few for a 16-bit FAT"},
+    {"OddSectorSize", "create disk.img src --sector-size 8192", 2, "bad --sector-size 8192: use 512, 1024, 2048 or 4096"},
+    {"SectorSizeNotAPowerOfTwo", "create disk.img src --sector-size 1000", 2, "bad --sector-size 1000"},
+    {"TooSmallForFat16", "create disk.img src --size-kb 1024", 2, "bad --size-kb 1024: the size must be 2076"},
     {"MissingSource", "create disk.img nothing-here", 1, "no such file or folder: nothing-here"},
     {"UnknownOption", "create disk.img src --fat 12", 2, "unknown option --fat"},
     {"MissingImage", "info nothing.img", 1, "cannot open nothing.img"},
+    {"Version", "--version", 0, "vexlo-image " VEXLO_VERSION "\n"},
+    {"VersionAfterACommand", "info --version", 0, "vexlo-image " VEXLO_VERSION "\n"},
+    {"ShortHelp", "-h", 0, "Usage:"},
+    {"LongHelp", "create --help", 0, "Usage:"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Arguments, UsageTest, ::testing::ValuesIn(usageCases),
@@ -328,7 +338,7 @@ TEST_P(RefereeImageTest, LsAndGetReadWhatMtoolsWrote) {
     EXPECT_NE(listed.out.find("    300001  "), std::string::npos) << listed.out;
     EXPECT_NE(listed.out.find("  /DIR/BIG.BIN\n"), std::string::npos) << listed.out;
     EXPECT_NE(listed.out.find("  /DIR/SUB/\n"), std::string::npos) << listed.out;
-    EXPECT_NE(listed.out.find("2 files, 1 folders, 305001 bytes\n"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("2 files, 1 folder, 305001 bytes\n"), std::string::npos) << listed.out;
 
     const ToolRun got = tool(dir, "get disk.img / out");
     ASSERT_EQ(got.status, 0) << got.err;
