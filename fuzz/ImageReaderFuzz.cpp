@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(volume.dataStart < volume.totalSectors && volume.clusterCount > 0);
 
     atari::Walker walker(volume);
-    Walk walk{walker};
+    Walk walk{walker, 0, 0, {}};
     walkFolder(walk, 0, "", 0);
 
     // Looking up the root's entries by path, in a walk of their own.

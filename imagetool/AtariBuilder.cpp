@@ -425,7 +425,8 @@ bool scanSources(const std::vector<std::string>& paths, SourceNode& root, std::s
             }
             root.children.push_back(std::move(file));
         } else {
-            error = "no such file or folder: " + printable(path);
+            error = fs::exists(status) ? printable(path) + " is neither a file nor a folder"
+                                       : "no such file or folder: " + printable(path);
             return false;
         }
     }

@@ -487,6 +487,9 @@ const HostileCase hostileCases[] = {
      "beyond the file's end: the server sees zeros there"},
     {"TruncatedInsideTheFileSystem", [](MadeImage& m, std::uint64_t& t) { t = FS_OFFSET + m.clusterOffset(4); },
      "get", "the image file ends inside sectors"},
+    {"TruncatedInsideAFileInfo", [](MadeImage& m, std::uint64_t& t) { t = FS_OFFSET + m.clusterOffset(5); }, "info",
+     "Result: the server loads this image, but the Atari fails reading it: /SUB/DATA.BIN: DATA.BIN: the image file "
+     "ends inside sectors"},
     {"LoopingChain", [](MadeImage& m, std::uint64_t&) { m.setFat(5, 4); }, "get", "is met twice"},
     {"ChainOutOfRange", [](MadeImage& m, std::uint64_t&) { m.setFat(5, 0xF000); }, "get", "is outside the disk"},
     {"ChainIntoFreeCluster", [](MadeImage& m, std::uint64_t&) { m.setFat(5, 100); }, "get",
@@ -649,6 +652,11 @@ const HostCase hostCases[] = {
      [](const fs::path&, const ToolRun&) {}},
     {"GetFromAPipe", [](const fs::path& d) { mkfifo(d / "pipe.img"); }, "get pipe.img /A.TXT out.txt", 1, "",
      "pipe.img is not a regular file", [](const fs::path& d, const ToolRun&) { EXPECT_FALSE(fs::exists(d / "out.txt")); }},
+    {"CreateFromAPipe", [](const fs::path& d) { mkfifo(d / "src" / "SUB" / "feed"); }, "create new.img src", 1, "",
+     "src/SUB/feed is neither a file nor a folder",
+     [](const fs::path& d, const ToolRun&) { EXPECT_FALSE(fs::exists(d / "new.img")); }},
+    {"CreateFromAPipeGivenByName", [](const fs::path& d) { mkfifo(d / "feed"); }, "create new.img feed", 1, "",
+     "feed is neither a file nor a folder", [](const fs::path&, const ToolRun&) {}},
     {"CreateForceOnAPipe", [](const fs::path& d) { mkfifo(d / "out.img"); }, "create out.img src --force", 1, "",
      "out.img is not a regular file", [](const fs::path&, const ToolRun&) {}},
     {"CreateForceOnAFullDiskKeepsTheOldImage", [](const fs::path& d) { writeWhole(d / "old.img", Bytes{'k', 'e', 'e', 'p'}); },
@@ -735,10 +743,66 @@ TEST(Info, TellsTheServersTraceAreasAndTheBootSector) {
           "Boot sector: 512 bytes a sector, 2 sectors a cluster, 1 reserved, 2 FATs of 32 sectors, 512 root "
           "entries, 16384 sectors, media 0xF8, 32 sectors a track, 2 sides\n",
           "Server trace: boot 0, fat 1-64, dir 65-80, data from 81\n",
+          // The trace takes 1024-byte sectors for the root folder; info says so.
+          "Note: the trace's areas are not the disk's: it counts one reserved sector and 512 root entries as 16 "
+          "sectors (32 bytes each, 1024 bytes a sector, whatever the sector size); the disk has 1 reserved, the root "
+          "folder at 65-96 and data from 97. Only the trace's words differ: the sectors served are the same.\n",
+          "Label: none\n",
           "File system: FAT16, 8143 clusters of 1024 bytes; FAT from sector 1, root folder 65-96, data from sector "
           "97\n"}) {
         EXPECT_NE(run.out.find(line), std::string::npos) << line << "in\n" << run.out;
     }
+}
+
+// ---------------------------------------------------------------------------
+// The builder's limits and names
+
+atari::SourceNode folderOf(std::size_t files, const char* nameFormat) {
+    atari::SourceNode root;
+    root.folder = true;
+    root.children.resize(files);
+    for (std::size_t i = 0; i < files; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, nameFormat, unsigned(i));
+        root.children[i].name = name;
+    }
+    return root;
+}
+
+// 66016 names made a root entry count of 480 before: no field is stored wrapped.
+TEST(Build, MoreRootNamesThanTheBootSectorCountsAreRefused) {
+    atari::BuiltImage image;
+    std::string error;
+    EXPECT_FALSE(atari::buildImage(folderOf(65521, "F%05u.BIN"), atari::BuildOptions{}, image, error));
+    EXPECT_NE(error.find("65521 names in the root folder are more than the boot sector can count (at most 65520 "
+                         "with 512-byte sectors)"),
+              std::string::npos)
+        << error;
+    atari::BuildOptions labelled;
+    labelled.label = "DISK";
+    EXPECT_FALSE(atari::buildImage(folderOf(65520, "F%05u.BIN"), labelled, image, error));
+    EXPECT_NE(error.find("(the label is one)"), std::string::npos) << error;
+
+    ASSERT_TRUE(atari::buildImage(folderOf(65520, "F%05u.BIN"), atari::BuildOptions{}, image, error)) << error;
+    EXPECT_EQ(image.partition[17] | image.partition[18] << 8, 65520);
+}
+
+// Each collision takes the next free number, also past ~9 where the base
+// gives up a letter and past names taken by files that were 8.3 already.
+TEST(Build, CollidingLongNamesGetTheNextFreeNumber) {
+    atari::SourceNode root = folderOf(12, "a long name %02u.txt");
+    atari::SourceNode kept;
+    kept.name = "ALONGN~2.TXT";
+    root.children.push_back(kept);
+    atari::BuiltImage image;
+    std::string error;
+    ASSERT_TRUE(atari::buildImage(root, atari::BuildOptions{}, image, error)) << error;
+    std::vector<std::string> names;
+    for (const atari::NameMapping& m : image.renamed) names.push_back(m.to);
+    const std::vector<std::string> expected = {"ALONGNAM.TXT", "ALONGN~1.TXT", "ALONGN~3.TXT", "ALONGN~4.TXT",
+                                               "ALONGN~5.TXT", "ALONGN~6.TXT", "ALONGN~7.TXT", "ALONGN~8.TXT",
+                                               "ALONGN~9.TXT", "ALONG~10.TXT", "ALONG~11.TXT", "ALONG~12.TXT"};
+    EXPECT_EQ(names, expected);
 }
 
 // The folder window Vexlo serves is what create writes, from the same code.
