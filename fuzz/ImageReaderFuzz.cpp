@@ -8,9 +8,11 @@
 //               looks for the boot sector of a created image)
 // The harness walks the whole tree as `info` does, reads every file as
 // `get` does, and looks each entry up by its path as `ls PATH` does, and
-// checks what the reader hands back against what the entries say.
+// checks what the reader hands back against what the entries say, and that
+// every name it accepts stays inside the folder `get` writes to.
 #include <cstdint>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,7 +27,15 @@ struct Walk {
     atari::Walker& walker;
     std::size_t entries = 0;
     std::uint64_t fileBytes = 0;
+    std::set<std::string> names;  // paths, upper case: no two entries may land on one host file
 };
+
+std::string upperAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    }
+    return text;
+}
 
 bool walkFolder(Walk& walk, std::uint32_t cluster, const std::string& prefix, std::size_t depth) {
     if (depth > MAX_DEPTH) {
@@ -40,6 +50,14 @@ bool walkFolder(Walk& walk, std::uint32_t cluster, const std::string& prefix, st
     for (const atari::Entry& e : entries) {
         ++walk.entries;
         FUZZ_CHECK(!e.name.empty() && e.name.size() <= 12);
+        // `get` makes a host path of every name the reader hands out: none
+        // may climb out of the destination, name a root or a drive, or hold
+        // a byte a terminal or a file system takes for something else.
+        FUZZ_CHECK(e.name != "." && e.name != "..");
+        for (unsigned char c : e.name) {
+            FUZZ_CHECK(c >= 0x20 && c != 0x7F && c != '/' && c != '\\' && c != ':');
+        }
+        FUZZ_CHECK(walk.names.insert(prefix + "/" + upperAscii(e.name)).second);
         const std::string path = prefix + "/" + e.name;
         if (e.folder()) {
             if (e.firstCluster == 0 || !walkFolder(walk, e.firstCluster, path, depth + 1)) {
@@ -109,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(volume.dataStart < volume.totalSectors && volume.clusterCount > 0);
 
     atari::Walker walker(volume);
-    Walk walk{walker};
+    Walk walk{walker, 0, 0, {}};
     walkFolder(walk, 0, "", 0);
 
     // Looking up the root's entries by path, in a walk of their own.

@@ -1,16 +1,20 @@
 // Building an image the server takes as it is: AHDI root sector, partition 0
 // at start sector 2, and an Atari FAT16 file system at file sector 127202.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <new>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "AhdiRootSector.h"
 #include "AtariImage.h"
 #include "ByteOrder.h"
 #include "Text.h"
+#include "platform/Platform.h"
 
 namespace fs = std::filesystem;
 
@@ -66,10 +70,6 @@ bool fitsEightThree(const std::string& name) {
     return std::all_of(base.begin(), base.end(), tosNameChar) && std::all_of(ext.begin(), ext.end(), tosNameChar);
 }
 
-bool taken(const std::vector<std::string>& names, const std::string& name) {
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 struct Geometry {
     std::uint32_t bytesPerSector = 0;
     std::uint32_t totalSectors = 0;
@@ -115,13 +115,13 @@ bool layOut(std::uint32_t sizeKb, std::uint32_t bps, std::uint32_t rootNames, Ge
     }
     if (g.clusterCount < MIN_FAT16_CLUSTERS) {
         error = format("%u KB with %u-byte sectors gives %u clusters, too few for a 16-bit FAT (at least %u): "
-                       "use a larger size or smaller sectors",
+                       "use a larger --size-mb or --size-kb, or a smaller --sector-size",
                        sizeKb, bps, g.clusterCount, MIN_FAT16_CLUSTERS);
         return false;
     }
     if (g.clusterCount > MAX_TOS_CLUSTERS) {
         error = format("%u KB with %u-byte sectors gives %u clusters, more than TOS can number (%u): "
-                       "use larger sectors",
+                       "use a larger --sector-size",
                        sizeKb, bps, g.clusterCount, MAX_TOS_CLUSTERS);
         return false;
     }
@@ -152,19 +152,17 @@ void nameChildren(const SourceNode& folder, const std::string& hostPrefix, const
     std::vector<const SourceNode*> order;
     for (const SourceNode& child : folder.children) order.push_back(&child);
     std::sort(order.begin(), order.end(), [](auto* a, auto* b) { return a->name < b->name; });
-    std::vector<std::string> names;
+    NameTable names;
     std::vector<std::string> atariNames(order.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
         const std::string up = upperAscii(order[i]->name);
-        if (fitsEightThree(order[i]->name) && !taken(names, up)) {
+        if (fitsEightThree(order[i]->name) && names.taken.insert(up).second) {
             atariNames[i] = up;
-            names.push_back(up);
         }
     }
     for (std::size_t i = 0; i < order.size(); ++i) {
         if (atariNames[i].empty()) {
             atariNames[i] = atariName(order[i]->name, names);
-            names.push_back(atariNames[i]);
             renamed.push_back({hostPrefix + order[i]->name, atariPrefix + atariNames[i]});
         }
     }
@@ -210,6 +208,20 @@ void putEntry(std::uint8_t* e, const std::string& atari, std::uint8_t attributes
     putLittleEndian16(e + 24, date);
     putLittleEndian16(e + 26, cluster);
     putLittleEndian32(e + 28, size);
+}
+
+// A source file as it was scanned; a file swapped for a pipe or a device
+// meanwhile is refused, never waited on.
+bool readSource(const SourceNode& node, Bytes& content, std::string& error) {
+    const int fd = platform::openRegularFile(node.hostPath, error);
+    if (fd < 0) return false;
+    std::uint64_t length = 0;
+    content.resize(std::size_t(node.size));
+    const bool ok = platform::fileLength(fd, length) && length == node.size &&
+                    platform::readFileAt(fd, 0, content.data(), content.size());
+    platform::closeFile(fd);
+    if (!ok) error = "cannot read " + node.hostPath + " (or it changed while the image was made)";
+    return ok;
 }
 
 struct Writer {
@@ -258,13 +270,7 @@ struct Writer {
                 Bytes read;
                 const Bytes* content = &node.content;
                 if (!node.hostPath.empty()) {
-                    std::ifstream in(pathOf(node.hostPath), std::ios::binary);
-                    read.resize(std::size_t(node.size));
-                    in.read(reinterpret_cast<char*>(read.data()), std::streamsize(read.size()));
-                    if (!in || in.peek() != std::ifstream::traits_type::eof()) {
-                        error = "cannot read " + node.hostPath + " (or it changed while the image was made)";
-                        return false;
-                    }
+                    if (!readSource(node, read, error)) return false;
                     content = &read;
                 }
                 child.count = clustersFor(content->size(), g.clusterBytes());
@@ -297,10 +303,22 @@ void dosTime(fs::file_time_type when, std::uint16_t& time, std::uint16_t& date) 
     date = std::uint16_t(std::min(local->tm_year - 80, 127) << 9 | (local->tm_mon + 1) << 5 | local->tm_mday);
 }
 
-bool scanFolder(const fs::path& folder, SourceNode& node, std::size_t depth, std::uint64_t& total,
-                std::string& error) {
+// What one scan carries along: the bytes so far, the source folder given,
+// and the links followed out of it.
+struct Scan {
+    std::uint64_t total = 0;
+    fs::path top;  // canonical
+    std::vector<std::string>* followed = nullptr;
+};
+
+bool inside(const fs::path& path, const fs::path& folder) {
+    const auto rel = path.lexically_relative(folder);
+    return !rel.empty() && *rel.begin() != "..";
+}
+
+bool scanFolder(const fs::path& folder, SourceNode& node, std::size_t depth, Scan& scan, std::string& error) {
     if (depth > MAX_HOST_DEPTH) {
-        error = "folders nested deeper than " + std::to_string(MAX_HOST_DEPTH) + " levels at " + textOf(folder);
+        error = "folders nested deeper than " + std::to_string(MAX_HOST_DEPTH) + " levels at " + printable(textOf(folder));
         return false;
     }
     std::error_code ec;
@@ -309,30 +327,47 @@ bool scanFolder(const fs::path& folder, SourceNode& node, std::size_t depth, std
         SourceNode child;
         child.name = textOf(path.filename());
         child.hostPath = textOf(path);
-        const fs::file_status status = fs::status(path, ec);
-        if (ec) break;
+        std::error_code entryError;
+        if (fs::is_symlink(fs::symlink_status(path, entryError))) {
+            const std::string to = textOf(fs::read_symlink(path, entryError));
+            if (!fs::exists(path, entryError)) {
+                error = printable(child.hostPath) + " is a link to " + printable(to) + ", which does not exist";
+                return false;
+            }
+            if (scan.followed != nullptr && !inside(fs::weakly_canonical(path, entryError), scan.top)) {
+                scan.followed->push_back(child.hostPath + " -> " + to);
+            }
+        }
+        const fs::file_status status = fs::status(path, entryError);
+        if (entryError) {
+            error = "cannot read " + printable(child.hostPath) + ": " + entryError.message();
+            return false;
+        }
         std::error_code timeError;
         const auto when = fs::last_write_time(path, timeError);
         if (!timeError) dosTime(when, child.time, child.date);
         if (fs::is_directory(status)) {
             child.folder = true;
-            if (!scanFolder(path, child, depth + 1, total, error)) return false;
+            if (!scanFolder(path, child, depth + 1, scan, error)) return false;
         } else if (fs::is_regular_file(status)) {
-            child.size = fs::file_size(path, ec);
-            if (ec) break;
-            total += child.size;
-            if (total > DriveImage::IMAGE_BYTES) {
-                error = "the files come to more than the 20 MB window holds (at " + child.hostPath + ")";
+            child.size = fs::file_size(path, entryError);
+            if (entryError) {
+                error = "cannot read " + printable(child.hostPath) + ": " + entryError.message();
+                return false;
+            }
+            scan.total += child.size;
+            if (scan.total > DriveImage::IMAGE_BYTES) {
+                error = "the files come to more than the 20 MB window holds (at " + printable(child.hostPath) + ")";
                 return false;
             }
         } else {
-            error = child.hostPath + " is neither a file nor a folder";
+            error = printable(child.hostPath) + " is neither a file nor a folder";
             return false;
         }
         node.children.push_back(std::move(child));
     }
     if (ec) {
-        error = "cannot read " + textOf(folder) + ": " + ec.message();
+        error = "cannot read " + printable(textOf(folder)) + ": " + ec.message();
         return false;
     }
     return true;
@@ -340,7 +375,7 @@ bool scanFolder(const fs::path& folder, SourceNode& node, std::size_t depth, std
 
 }  // namespace
 
-std::string atariName(const std::string& hostName, const std::vector<std::string>& names) {
+std::string atariName(const std::string& hostName, NameTable& names) {
     std::string trimmed = hostName;
     trimmed.erase(0, trimmed.find_first_not_of(". "));
     const std::size_t dot = trimmed.rfind('.');
@@ -349,24 +384,33 @@ std::string atariName(const std::string& hostName, const std::vector<std::string
     if (base.empty()) base = "_";
     const std::string suffix = ext.empty() ? "" : "." + ext;
     const std::string plain = base.substr(0, 8) + suffix;
-    if (!taken(names, plain)) return plain;
-    for (unsigned n = 1;; ++n) {
+    if (names.taken.insert(plain).second) return plain;
+    // Numbers below the counter are all taken already (names are never
+    // given back), so each try starts where the last one of its kind ended.
+    unsigned& next = names.nextNumber[plain];
+    for (unsigned n = std::max(next, 1u);; ++n) {
         const std::string tail = "~" + std::to_string(n);
         const std::string name = base.substr(0, 8 - tail.size()) + tail + suffix;
-        if (!taken(names, name)) return name;
+        if (names.taken.insert(name).second) {
+            next = n + 1;
+            return name;
+        }
     }
 }
 
-bool scanSources(const std::vector<std::string>& paths, SourceNode& root, std::string& error) {
+bool scanSources(const std::vector<std::string>& paths, SourceNode& root, std::string& error,
+                 std::vector<std::string>* followed) {
     root = SourceNode{};
     root.folder = true;
-    std::uint64_t total = 0;
+    Scan scan;
+    scan.followed = followed;
     for (const std::string& path : paths) {
         const fs::path host = pathOf(path);
         std::error_code ec;
         const fs::file_status status = fs::status(host, ec);
         if (fs::is_directory(status)) {
-            if (!scanFolder(host, root, 1, total, error)) return false;
+            scan.top = fs::weakly_canonical(host, ec);
+            if (!scanFolder(host, root, 1, scan, error)) return false;
         } else if (fs::is_regular_file(status)) {
             SourceNode file;
             file.name = textOf(host.filename());
@@ -374,36 +418,64 @@ bool scanSources(const std::vector<std::string>& paths, SourceNode& root, std::s
             file.size = fs::file_size(host, ec);
             const auto when = fs::last_write_time(host, ec);
             if (!ec) dosTime(when, file.time, file.date);
-            total += file.size;
-            if (total > DriveImage::IMAGE_BYTES) {
-                error = "the files come to more than the 20 MB window holds (at " + path + ")";
+            scan.total += file.size;
+            if (scan.total > DriveImage::IMAGE_BYTES) {
+                error = "the files come to more than the 20 MB window holds (at " + printable(path) + ")";
                 return false;
             }
             root.children.push_back(std::move(file));
         } else {
-            error = "no such file or folder: " + path;
+            error = fs::exists(status) ? printable(path) + " is neither a file nor a folder"
+                                       : "no such file or folder: " + printable(path);
             return false;
         }
     }
     return true;
 }
 
+bool validSectorSize(std::uint32_t sectorSize) {
+    return sectorSize == 512 || sectorSize == 1024 || sectorSize == 2048 || sectorSize == 4096;
+}
+
+void sizeRangeKb(std::uint32_t sectorSize, std::uint32_t& minKb, std::uint32_t& maxKb) {
+    minKb = maxKb = 0;
+    for (std::uint32_t kb = 1; kb <= MAX_SIZE_KB; ++kb) {
+        Geometry g;
+        std::string why;
+        if (layOut(kb, sectorSize != 0 ? sectorSize : defaultSectorSize(kb), 0, g, why)) {
+            if (minKb == 0) minKb = kb;
+            maxKb = kb;
+        }
+    }
+}
+
+bool checkOptions(const BuildOptions& options, std::string& error) {
+    if (options.sectorSize != 0 && !validSectorSize(options.sectorSize)) {
+        error = format("bad --sector-size %u: use 512, 1024, 2048 or 4096", options.sectorSize);
+        return false;
+    }
+    if (options.sizeKb == 0) return true;
+    std::uint32_t minKb = 0;
+    std::uint32_t maxKb = 0;
+    sizeRangeKb(options.sectorSize, minKb, maxKb);
+    if (options.sizeKb < minKb || options.sizeKb > maxKb) {
+        const std::string given = options.sizeOption.empty() ? format("a partition of %u KB", options.sizeKb)
+                                                             : "bad " + options.sizeOption + " " + options.sizeValue;
+        const std::string with = options.sectorSize != 0 ? format(" with %u-byte sectors", options.sectorSize) : "";
+        error = format("%s: the size must be %u to %u KB%s", given.c_str(), minKb, maxKb, with.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool buildImage(const SourceNode& root, const BuildOptions& options, BuiltImage& image, std::string& error) {
     image = BuiltImage{};
-    if (options.sizeKb != 0 && (options.sizeKb < 64 || options.sizeKb > MAX_SIZE_KB)) {
-        error = format("a partition of %u KB does not fit: the window holds 64 to %u KB", options.sizeKb,
-                       MAX_SIZE_KB);
-        return false;
-    }
-    if (options.sectorSize != 0 && options.sectorSize != 512 && options.sectorSize != 1024 &&
-        options.sectorSize != 2048 && options.sectorSize != 4096) {
-        error = format("sector size %u: use 512, 1024, 2048 or 4096", options.sectorSize);
-        return false;
-    }
+    if (!checkOptions(options, error)) return false;
     Placed top;
     top.node = &root;
     nameChildren(root, "", "", top, image.renamed);
-    const std::uint32_t rootNames = std::uint32_t(top.children.size()) + (options.label.empty() ? 0 : 1);
+    const std::string label = tosPart(options.label).substr(0, 11);
+    const std::uint32_t rootNames = std::uint32_t(top.children.size()) + (label.empty() ? 0 : 1);
 
     // A size given is kept; the default grows, 1 MB at a time, until the files fit.
     std::uint32_t sizeKb = options.sizeKb != 0 ? options.sizeKb : DEFAULT_SIZE_KB;
@@ -419,14 +491,49 @@ bool buildImage(const SourceNode& root, const BuildOptions& options, BuiltImage&
             if (!laid) {
                 error = why;
             } else {
+                const std::string advice =
+                    options.sizeKb == 0 || sizeKb >= MAX_SIZE_KB ? "more than the 20 MB window holds"
+                    : options.sizeOption.empty()                 ? "use a larger --size-mb or --size-kb"
+                                                                 : "use a larger " + options.sizeOption;
                 error = format("the files need %llu clusters of %u bytes, but %u KB holds only %u: %s",
                                static_cast<unsigned long long>(needed), g.clusterBytes(), sizeKb, g.clusterCount,
-                               options.sizeKb != 0 && sizeKb < MAX_SIZE_KB ? "use a larger --size-mb or --size-kb"
-                                                                          : "more than the 20 MB window holds");
+                               advice.c_str());
             }
             return false;
         }
         sizeKb = std::min(sizeKb + 1024, MAX_SIZE_KB);
+    }
+
+    // Every count goes into a field of its own width; none may be stored wrapped.
+    const std::uint32_t perSector = g.bytesPerSector / ENTRY_BYTES;
+    if (g.rootEntries > 0xFFFF) {
+        error = format("%u names in the root folder%s are more than the boot sector can count (at most %u with "
+                       "%u-byte sectors): put some of them in sub-folders",
+                       rootNames, label.empty() ? "" : " (the label is one)", 0xFFFF / perSector * perSector,
+                       g.bytesPerSector);
+        return false;
+    }
+    const struct {
+        const char* what;
+        std::uint64_t value;
+        std::uint64_t most;
+    } fields[] = {
+        {"bytes per sector", g.bytesPerSector, 0xFFFF},
+        {"sectors per cluster", g.sectorsPerCluster, 0xFF},
+        {"reserved sectors", RESERVED_SECTORS, 0xFFFF},
+        {"FATs", FAT_COUNT, 0xFF},
+        {"sectors", g.totalSectors, 0xFFFF},
+        {"sectors per FAT", g.sectorsPerFat, 0xFFFF},
+        {"clusters", std::uint64_t(g.clusterCount) + 1, 0xFFFF},
+        {"disk sectors", SERVED_FILE_SECTOR + std::uint64_t(g.totalSectors) * g.bytesPerSector / 512, 0xFFFFFFFF},
+    };
+    for (const auto& field : fields) {
+        if (field.value > field.most) {
+            error = format("%llu %s do not fit the boot sector's field (at most %llu)",
+                           static_cast<unsigned long long>(field.value), field.what,
+                           static_cast<unsigned long long>(field.most));
+            return false;
+        }
     }
 
     image.sizeKb = sizeKb;
@@ -457,19 +564,20 @@ bool buildImage(const SourceNode& root, const BuildOptions& options, BuiltImage&
     std::uint8_t* rootEntries =
         boot + std::size_t(RESERVED_SECTORS + FAT_COUNT * g.sectorsPerFat) * g.bytesPerSector;
     std::uint8_t* next = rootEntries;
-    if (!options.label.empty()) {
-        // In the root folder for TOS, and in the extended parameter block
-        // (free space in a boot sector TOS does not run) for other tools.
-        std::string label = tosPart(options.label).substr(0, 11);
-        label.resize(11, ' ');
-        std::copy(label.begin(), label.end(), next);
+    // In the root folder for TOS, and in the extended parameter block (free
+    // space in a boot sector TOS does not run) for other tools, which want
+    // "NO NAME" there when the disk has no label.
+    std::string stored = label.empty() ? "NO NAME" : label;
+    stored.resize(11, ' ');
+    if (!label.empty()) {
+        std::copy(stored.begin(), stored.end(), next);
         next[11] = 0x08;
         next += ENTRY_BYTES;
-        boot[36] = 0x80;
-        boot[38] = 0x29;
-        std::copy(label.begin(), label.end(), boot + 43);
-        std::copy_n("FAT16   ", 8, boot + 54);
     }
+    boot[36] = 0x80;
+    boot[38] = 0x29;
+    std::copy(stored.begin(), stored.end(), boot + 43);
+    std::copy_n("FAT16   ", 8, boot + 54);
     Writer writer{g, image.partition};
     if (!writer.fill(top, 0, 0, next, error)) return false;
 
@@ -524,38 +632,96 @@ std::unique_ptr<std::uint8_t[]> windowFromFolder(const std::string& folder, std:
     return window;
 }
 
-bool writeImageFile(const BuiltImage& image, const std::string& path, std::string& error) {
-    const fs::path out = pathOf(path);
-    {
-        std::ofstream file(out, std::ios::binary | std::ios::trunc);
-        if (!file) {
-            error = "cannot create " + path;
-            return false;
-        }
-        file.write(reinterpret_cast<const char*>(image.rootSector.data()), std::streamsize(image.rootSector.size()));
-        // Blocks of zeros are skipped, which leaves holes where the
-        // platform makes sparse files.
-        constexpr std::size_t BLOCK = 65536;
-        for (std::size_t at = 0; at < image.partition.size(); at += BLOCK) {
-            const std::size_t length = std::min(BLOCK, image.partition.size() - at);
-            const auto begin = image.partition.begin() + std::ptrdiff_t(at);
-            if (std::all_of(begin, begin + std::ptrdiff_t(length), [](std::uint8_t b) { return b == 0; })) continue;
-            file.seekp(std::streamoff(DriveImage::WINDOW_FILE_OFFSET + at));
-            file.write(reinterpret_cast<const char*>(image.partition.data() + at), std::streamsize(length));
-        }
-        file.close();
-        if (!file) {
-            error = "cannot write " + path;
-            return false;
-        }
-    }
+bool checkOutputTarget(const std::string& path, bool force, std::string& error) {
+    const fs::path target = pathOf(path);
     std::error_code ec;
-    fs::resize_file(out, image.diskBytes(), ec);
-    if (ec) {
-        error = "cannot set the length of " + path + ": " + ec.message();
+    const fs::file_status status = fs::symlink_status(target, ec);
+    if (!fs::exists(status)) return true;
+    if (fs::is_symlink(status)) {
+        const std::string to = textOf(fs::read_symlink(target, ec));
+        if (fs::is_directory(target, ec)) {
+            error = printable(path) + " is a link to the folder " + printable(to) + "; name the folder itself";
+            return false;
+        }
+        if (fs::exists(target, ec)) {
+            if (force) return true;
+            error = printable(path) + " exists (a link to " + printable(to) +
+                    "); give --force to replace the link with the file";
+        } else {
+            if (force) return true;
+            error = printable(path) + " is a link to " + printable(to) +
+                    ", which does not exist; give --force to replace the link with the file";
+        }
         return false;
     }
-    return true;
+    if (fs::is_directory(status)) {
+        error = printable(path) + " is a folder";
+        return false;
+    }
+    if (!fs::is_regular_file(status)) {
+        error = printable(path) + " is not a regular file";
+        return false;
+    }
+    if (force) return true;
+    error = printable(path) + " exists; give --force to overwrite it";
+    return false;
+}
+
+bool replaceFile(const std::string& path, std::uint64_t length, const std::function<bool(int fd)>& write,
+                 std::string& error) {
+    const fs::path target = pathOf(path);
+    const fs::path folder = target.parent_path();
+    const auto stamp = std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::string temp;
+    int fd = -1;
+    for (std::uint64_t attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        const std::string name = "." + textOf(target.filename()) + format(".%llx.part", (unsigned long long)(stamp + attempt));
+        temp = textOf(folder / pathOf(name));
+        std::error_code ec;
+        fd = platform::createNewFile(temp, error);
+        if (fd < 0 && !fs::exists(fs::symlink_status(pathOf(temp), ec))) break;  // not a name taken
+    }
+    if (fd < 0) {
+        error = "cannot write " + printable(path) + ": " + printable(error);
+        return false;
+    }
+    bool ok = write(fd) && platform::finishFile(fd, length);
+    const int why = errno;
+    platform::closeFile(fd);
+    std::error_code ec;
+    if (!ok) {
+        error = "cannot write " + printable(path) + ": " + std::strerror(why) + "; nothing was changed";
+    } else {
+        fs::rename(pathOf(temp), target, ec);
+        ok = !ec;
+        if (!ok) error = "cannot put " + printable(path) + " in place: " + ec.message() + "; nothing was changed";
+    }
+    if (!ok) fs::remove(pathOf(temp), ec);
+    return ok;
+}
+
+bool writeImageFile(const BuiltImage& image, const std::string& path, std::string& error) {
+    return replaceFile(
+        path, image.diskBytes(),
+        [&image](int fd) {
+            if (!platform::writeFileAt(fd, 0, image.rootSector.data(), image.rootSector.size())) return false;
+            // Blocks of zeros are skipped, which leaves holes where the
+            // platform makes sparse files.
+            constexpr std::size_t BLOCK = 65536;
+            for (std::size_t at = 0; at < image.partition.size(); at += BLOCK) {
+                const std::size_t length = std::min(BLOCK, image.partition.size() - at);
+                const auto begin = image.partition.begin() + std::ptrdiff_t(at);
+                if (std::all_of(begin, begin + std::ptrdiff_t(length), [](std::uint8_t b) { return b == 0; })) {
+                    continue;
+                }
+                if (!platform::writeFileAt(fd, DriveImage::WINDOW_FILE_OFFSET + at, image.partition.data() + at,
+                                           length)) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        error);
 }
 
 }  // namespace atari

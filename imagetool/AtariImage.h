@@ -7,8 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "AhdiRootSector.h"
@@ -41,6 +44,8 @@ struct Window {
 // ever opening the file for writing. `fileSize` gets the file's length.
 bool loadWindow(const std::string& path, Bytes& buffer, std::uint64_t& fileSize, std::string& error);
 Window windowOf(const Bytes& buffer);
+// `size` bytes of a regular file from `offset`, or false.
+bool readFileBytes(const std::string& path, std::uint64_t offset, std::uint8_t* data, std::size_t size);
 
 using ahdi::rootWordSum;
 // The word at 510 that brings a root sector's word sum to 0x1234.
@@ -96,6 +101,9 @@ bool openServedVolume(const Window& window, Volume& volume, std::string& error);
 // bytes lie inside the window.
 bool readSectors(const Volume& volume, std::uint32_t first, std::uint32_t count, Bytes& out, std::string& error);
 
+// The label in the root folder as TOS reads it; empty when there is none.
+std::string volumeLabel(const Volume& volume);
+
 struct Entry {
     std::string name;  // "NAME.EXT"
     std::uint8_t attributes = 0;
@@ -105,6 +113,11 @@ struct Entry {
     std::uint16_t date = 0;
     bool folder() const { return (attributes & 0x10) != 0; }
 };
+
+// Empty when a name from an image can become a host file name as it is;
+// otherwise why not: '/', '\\', NUL, control bytes, "." and "..", and what
+// FAT names never hold (':' would name a Windows drive).
+std::string unsafeNameReason(const std::string& name);
 
 // One walk over a disk. On a sound disk no cluster belongs to two chains,
 // so a cluster met twice is a loop, a folder cycle or a cross-link: an
@@ -143,6 +156,9 @@ struct BuildOptions {
     std::uint32_t sizeKb = 0;      // 0: the default, grown to fit
     std::uint32_t sectorSize = 0;  // 0: by size, as TOS expects
     std::string label;
+    // The option that gave the size and its value as given, for messages.
+    std::string sizeOption;
+    std::string sizeValue;
 };
 
 struct NameMapping {
@@ -165,13 +181,26 @@ constexpr std::uint32_t DEFAULT_SIZE_KB = 8 * 1024;
 constexpr std::uint32_t MAX_SIZE_KB = (DriveImage::IMAGE_BYTES - DriveImage::HEAD_BYTES) / 1024;
 
 // Reads files and folders from the host: a folder's contents go to the
-// disk's root, a file to the root.
-bool scanSources(const std::vector<std::string>& paths, SourceNode& root, std::string& error);
+// disk's root, a file to the root. Links are followed; `followed`, when
+// given, gets "LINK -> TARGET" for each one that leads out of its folder.
+bool scanSources(const std::vector<std::string>& paths, SourceNode& root, std::string& error,
+                 std::vector<std::string>* followed = nullptr);
+// The sizes a partition can have with this sector size (0: chosen by size,
+// as TOS expects), in KB: a 16-bit FAT TOS can number, inside the window.
+void sizeRangeKb(std::uint32_t sectorSize, std::uint32_t& minKb, std::uint32_t& maxKb);
+// The sector size and the size given make such a partition.
+bool checkOptions(const BuildOptions& options, std::string& error);
 // Everything in memory; nothing is written. Fails when the contents do not
 // fit or the options make no 16-bit FAT.
 bool buildImage(const SourceNode& root, const BuildOptions& options, BuiltImage& image, std::string& error);
-// The 8.3 name for a host name, unique among `taken` (upper-case names).
-std::string atariName(const std::string& hostName, const std::vector<std::string>& taken);
+// The 8.3 names of one folder: those given out, and for each plain 8.3 form
+// the next "~n" to try.
+struct NameTable {
+    std::unordered_set<std::string> taken;
+    std::unordered_map<std::string, unsigned> nextNumber;
+};
+// The 8.3 name for a host name, unique among the names taken, which it joins.
+std::string atariName(const std::string& hostName, NameTable& names);
 // Fills the server's buffer (IMAGE_BYTES) for a built image.
 void fillServerWindow(const BuiltImage& image, std::uint8_t* window);
 bool isFolder(const std::string& path);
@@ -179,7 +208,17 @@ bool isFolder(const std::string& path);
 // is the line that says so.
 std::unique_ptr<std::uint8_t[]> windowFromFolder(const std::string& folder, std::string& summary,
                                                  std::string& error);
-// Writes the image file, sparse where the platform allows.
+// Whether a new file may take the place of `path`: nothing there, or with
+// `force` a regular file or a link (the link itself is replaced, never
+// followed). A folder, a pipe or a device is never a target.
+bool checkOutputTarget(const std::string& path, bool force, std::string& error);
+// All or nothing: `write` fills a new file beside `path` (by writeFileAt on
+// the descriptor), which takes the place of `path` once it is `length`
+// bytes long and on the disk. On any failure that file is removed and
+// `path` is as it was.
+bool replaceFile(const std::string& path, std::uint64_t length, const std::function<bool(int fd)>& write,
+                 std::string& error);
+// Writes the image file, sparse where the platform allows, as replaceFile does.
 bool writeImageFile(const BuiltImage& image, const std::string& path, std::string& error);
 
 }  // namespace atari

@@ -2,11 +2,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <set>
 
 #include "AtariImage.h"
 #include "ByteOrder.h"
 #include "Text.h"
+#include "platform/Platform.h"
 
 namespace atari {
 namespace {
@@ -46,38 +47,51 @@ std::string upper(std::string text) {
 
 }  // namespace
 
+std::string unsafeNameReason(const std::string& name) {
+    if (name == "." || name == "..") return "names a folder itself or its parent";
+    if (name[0] == '.') return "starts with '.' (kept for a folder's own entries)";
+    for (unsigned char c : name) {
+        if (c == 0) return "holds a NUL byte";
+        if (c < 0x20 || c == 0x7F) return format("holds the control byte 0x%02X", c);
+        if (c == '/' || c == '\\') return format("holds '%c', a path separator", c);
+        // Not in FAT names; on Windows ':' would name a drive or a stream.
+        if (std::strchr(":*?\"<>|", c) != nullptr) return format("holds '%c', which FAT names never hold", c);
+    }
+    return "";
+}
+
 bool loadWindow(const std::string& path, Bytes& buffer, std::uint64_t& fileSize, std::string& error) {
-    std::ifstream in(pathOf(path), std::ios::binary);
-    if (!in) {
-        error = "cannot open " + path;
+    const int fd = platform::openRegularFile(path, error);
+    if (fd < 0) {
+        error = printable(error);
         return false;
     }
-    in.seekg(0, std::ios::end);
-    const std::streamoff end = in.tellg();
-    if (end < 0) {
-        error = "cannot read " + path + " (not a file?)";
-        return false;
+    bool ok = platform::fileLength(fd, fileSize);
+    if (ok) {
+        // Only what the file supplies is kept; the rest of the window reads as zeros.
+        const std::size_t head = std::size_t(std::min<std::uint64_t>(fileSize, DriveImage::HEAD_BYTES));
+        std::size_t tail = 0;
+        if (fileSize > DriveImage::WINDOW_FILE_OFFSET) {
+            tail = std::size_t(std::min<std::uint64_t>(fileSize - DriveImage::WINDOW_FILE_OFFSET,
+                                                       DriveImage::IMAGE_BYTES - DriveImage::HEAD_BYTES));
+        }
+        buffer.assign(tail != 0 ? DriveImage::HEAD_BYTES + tail : head, 0);
+        ok = platform::readFileAt(fd, 0, buffer.data(), head) &&
+             (tail == 0 ||
+              platform::readFileAt(fd, DriveImage::WINDOW_FILE_OFFSET, buffer.data() + DriveImage::HEAD_BYTES, tail));
     }
-    fileSize = std::uint64_t(end);
-    in.seekg(0);
-    // Only what the file supplies is kept; the rest of the window reads as zeros.
-    const std::size_t head = std::size_t(std::min<std::uint64_t>(fileSize, DriveImage::HEAD_BYTES));
-    std::size_t tail = 0;
-    if (fileSize > DriveImage::WINDOW_FILE_OFFSET) {
-        tail = std::size_t(std::min<std::uint64_t>(fileSize - DriveImage::WINDOW_FILE_OFFSET,
-                                                   DriveImage::IMAGE_BYTES - DriveImage::HEAD_BYTES));
-    }
-    buffer.assign(tail != 0 ? DriveImage::HEAD_BYTES + tail : head, 0);
-    in.read(reinterpret_cast<char*>(buffer.data()), std::streamsize(head));
-    if (tail != 0) {
-        in.seekg(std::streamoff(DriveImage::WINDOW_FILE_OFFSET));
-        in.read(reinterpret_cast<char*>(buffer.data() + DriveImage::HEAD_BYTES), std::streamsize(tail));
-    }
-    if (!in) {
-        error = "cannot read " + path;
-        return false;
-    }
-    return true;
+    platform::closeFile(fd);
+    if (!ok) error = "cannot read " + printable(path);
+    return ok;
+}
+
+bool readFileBytes(const std::string& path, std::uint64_t offset, std::uint8_t* data, std::size_t size) {
+    std::string error;
+    const int fd = platform::openRegularFile(path, error);
+    if (fd < 0) return false;
+    const bool ok = platform::readFileAt(fd, offset, data, size);
+    platform::closeFile(fd);
+    return ok;
 }
 
 Window windowOf(const Bytes& buffer) { return Window{buffer.data(), buffer.size()}; }
@@ -277,29 +291,44 @@ bool Walker::listFolder(std::uint32_t cluster, std::vector<Entry>& entries, std:
             raw.insert(raw.end(), part.begin(), part.end());
         }
     }
+    std::set<std::string> seen;  // upper case: a host that ignores case must not merge two entries
     for (std::size_t at = 0; at + ENTRY_BYTES <= raw.size(); at += ENTRY_BYTES) {
         const std::uint8_t* e = raw.data() + at;
+        const std::size_t index = at / ENTRY_BYTES;
         if (e[0] == 0) {
             break;
         }
         if (e[0] == 0xE5 || e[11] == ATTR_LONG_NAME || (e[11] & ATTR_VOLUME) != 0) {
             continue;
         }
-        if (e[0] == '.') {
-            continue;  // "." and ".."
+        const std::string raw11(reinterpret_cast<const char*>(e), 11);
+        // A sub-folder's own "." and ".." come first; anywhere else they would
+        // name the folder itself or its parent on the host.
+        if (cluster != 0 && ((index == 0 && raw11 == ".          ") || (index == 1 && raw11 == "..         "))) {
+            continue;
         }
         Entry entry;
-        std::string base(reinterpret_cast<const char*>(e), 8);
-        std::string ext(reinterpret_cast<const char*>(e + 8), 3);
+        std::string base = raw11.substr(0, 8);
+        std::string ext = raw11.substr(8);
         if (base[0] == 0x05) base[0] = char(0xE5);
         base.erase(base.find_last_not_of(' ') + 1);
         ext.erase(ext.find_last_not_of(' ') + 1);
         if (base.empty()) {
             // No file system writes a blank name; a path could not name it.
-            error = format("folder entry %zu has a blank name", at / ENTRY_BYTES);
+            error = format("folder entry %zu has a blank name", index);
             return false;
         }
         entry.name = ext.empty() ? base : base + "." + ext;
+        const std::string why = unsafeNameReason(entry.name);
+        if (!why.empty()) {
+            error = format("folder entry %zu is named \"%s\", which %s", index, printable(entry.name).c_str(),
+                           why.c_str());
+            return false;
+        }
+        if (!seen.insert(upper(entry.name)).second) {
+            error = format("folder entry %zu: a second entry named \"%s\"", index, printable(entry.name).c_str());
+            return false;
+        }
         entry.attributes = e[11];
         entry.time = std::uint16_t(le16(e + 22));
         entry.date = std::uint16_t(le16(e + 24));
@@ -308,6 +337,23 @@ bool Walker::listFolder(std::uint32_t cluster, std::vector<Entry>& entries, std:
         entries.push_back(entry);
     }
     return true;
+}
+
+std::string volumeLabel(const Volume& v) {
+    Bytes raw;
+    std::string error;
+    if (readSectors(v, v.rootStart, v.rootSectors, raw, error)) {
+        raw.resize(std::size_t(v.rootEntries) * ENTRY_BYTES);
+        for (std::size_t at = 0; at + ENTRY_BYTES <= raw.size() && raw[at] != 0; at += ENTRY_BYTES) {
+            const std::uint8_t* e = raw.data() + at;
+            if (e[0] != 0xE5 && e[11] != ATTR_LONG_NAME && (e[11] & ATTR_VOLUME) != 0) {
+                std::string label(reinterpret_cast<const char*>(e), 11);
+                label.erase(label.find_last_not_of(' ') + 1);
+                return label;
+            }
+        }
+    }
+    return "";
 }
 
 bool Walker::readFile(const Entry& file, Bytes& content, std::string& error) {

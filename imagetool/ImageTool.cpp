@@ -11,6 +11,7 @@
 
 #include "AtariImage.h"
 #include "Text.h"
+#include "platform/Platform.h"
 
 namespace fs = std::filesystem;
 using namespace atari;
@@ -35,13 +36,20 @@ void usage(std::FILE* to) {
         "      The folders and files the Atari sees, from PATH (default: the root) down.\n"
         "  vexlo-image get IMAGE PATH [DEST] [--force]\n"
         "      Copies a file or folder out of IMAGE as the Atari reads it (DEST \"-\":\n"
-        "      a file to standard output).\n",
+        "      a file to standard output).\n"
+        "  vexlo-image --version | --help\n",
         to);
 }
 
+// Messages carry names from images and folders: none reaches the terminal raw.
 int fail(const std::string& message) {
-    std::fprintf(stderr, "vexlo-image: %s\n", message.c_str());
+    std::fprintf(stderr, "vexlo-image: %s\n", printable(message).c_str());
     return FAILED;
+}
+
+// "1 file", "2 files".
+std::string counted(std::uint64_t n, const char* noun) {
+    return format("%llu %s%s", static_cast<unsigned long long>(n), noun, n == 1 ? "" : "s");
 }
 
 bool parseNumber(const std::string& text, std::uint32_t& value) {
@@ -60,6 +68,8 @@ int create(const std::vector<std::string>& args) {
     BuildOptions options;
     bool force = false;
     bool sizeGiven = false;
+    std::string sizeOption;
+    std::string sizeText;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
@@ -80,9 +90,11 @@ int create(const std::vector<std::string>& args) {
             }
             if (sizeGiven) return fail("give --size-mb or --size-kb once"), USAGE;
             sizeGiven = true;
-            if (a == "--size-mb" && n > MAX_SIZE_KB / 1024 + 1) return fail("bad --size-mb: " + value), USAGE;
-            options.sizeKb = a == "--size-mb" ? n * 1024 : n;
-            if (options.sizeKb == 0) return fail("bad " + a + ": " + value), USAGE;
+            sizeOption = a;
+            sizeText = value;
+            // Out of range stays out of range: 0 and sizes past 32 bits become 1 KB and the most.
+            const std::uint64_t kb = a == "--size-mb" ? std::uint64_t(n) * 1024 : n;
+            options.sizeKb = kb == 0 ? 1 : std::uint32_t(std::min<std::uint64_t>(kb, 0xFFFFFFFF));
             // 20 MB is the window itself; the root sector takes its first KB.
             if (a == "--size-mb" && n == 20) options.sizeKb = MAX_SIZE_KB;
         } else if (a.size() > 1 && a[0] == '-' && a != "-") {
@@ -92,26 +104,29 @@ int create(const std::vector<std::string>& args) {
         }
     }
     if (positional.empty()) return fail("create needs OUT.img"), USAGE;
+    std::string error;
+    options.sizeOption = sizeOption;
+    options.sizeValue = sizeText;
+    if (!checkOptions(options, error)) return fail(error), USAGE;
     const std::string out = positional[0];
     const std::vector<std::string> sources(positional.begin() + 1, positional.end());
-    std::error_code ec;
-    if (fs::exists(pathOf(out), ec) && !force) {
-        return fail(out + " exists; give --force to overwrite it");
-    }
-    if (fs::is_directory(pathOf(out), ec)) return fail(out + " is a folder");
+    if (!checkOutputTarget(out, force, error)) return fail(error);
 
     SourceNode root;
-    std::string error;
-    if (!scanSources(sources, root, error)) return fail(error);
+    std::vector<std::string> followed;
+    if (!scanSources(sources, root, error, &followed)) return fail(error);
+    for (const std::string& link : followed) {
+        std::fprintf(stderr, "vexlo-image: following the link %s, outside its folder\n", printable(link).c_str());
+    }
     BuiltImage image;
     if (!buildImage(root, options, image, error)) return fail(error);
     for (const NameMapping& m : image.renamed) {
-        std::printf("8.3 name: %s -> %s\n", m.from.c_str(), m.to.c_str());
+        std::printf("8.3 name: %s -> %s\n", printable(m.from).c_str(), m.to.c_str());
     }
     if (!writeImageFile(image, out, error)) return fail(error);
     const std::uint32_t sectors512 = std::uint32_t(image.partition.size() / 512);
     std::printf("%s: %s partition of %u KB at file sector %u; FAT16, %u clusters of %u bytes (%u-byte sectors)\n",
-                out.c_str(), sectors512 >= BIG_PARTITION_SECTORS ? "BGM" : "GEM", image.sizeKb, SERVED_FILE_SECTOR,
+                printable(out).c_str(), sectors512 >= BIG_PARTITION_SECTORS ? "BGM" : "GEM", image.sizeKb, SERVED_FILE_SECTOR,
                 image.clusterCount, image.sectorsPerCluster * image.bytesPerSector, image.bytesPerSector);
     return OK;
 }
@@ -183,10 +198,8 @@ bool openImage(const std::string& path, Bytes& buffer, Volume& volume, std::stri
 
 // A boot sector that other tools would take, at a file offset outside the window.
 bool plausibleBootSector(const std::string& path, std::uint64_t offset) {
-    std::ifstream in(pathOf(path), std::ios::binary);
     std::uint8_t b[512] = {};
-    in.seekg(std::streamoff(offset));
-    if (!in.read(reinterpret_cast<char*>(b), sizeof b)) return false;
+    if (!readFileBytes(path, offset, b, sizeof b)) return false;
     const std::uint32_t bps = b[11] | b[12] << 8;
     const std::uint32_t spc = b[13];
     return bps >= 512 && bps <= 8192 && (bps & (bps - 1)) == 0 && spc != 0 && (spc & (spc - 1)) == 0 &&
@@ -200,7 +213,7 @@ int info(const std::string& path) {
     if (!loadWindow(path, buffer, fileSize, error)) return fail(error);
     const Window window = windowOf(buffer);
     const RootSector root = readRootSector(window);
-    std::printf("Image: %s, %llu bytes\n", path.c_str(), static_cast<unsigned long long>(fileSize));
+    std::printf("Image: %s, %llu bytes\n", printable(path).c_str(), static_cast<unsigned long long>(fileSize));
     std::printf("Window: the server loads file bytes 0-1023 and %u-%llu (sectors %u-%llu) into its %u-byte buffer\n",
                 DriveImage::WINDOW_FILE_OFFSET,
                 static_cast<unsigned long long>(WINDOW_SHIFT + DriveImage::IMAGE_BYTES - 1), SERVED_FILE_SECTOR,
@@ -264,12 +277,23 @@ int info(const std::string& path) {
         const std::int16_t h = std::int16_t(std::int16_t(volume.fatCount) * std::int16_t(volume.sectorsPerFat));
         const int r = int(volume.rootEntries * 32 / 1024);
         std::printf("Server trace: boot 0, fat 1-%d, dir %d-%d, data from %d\n", int(h), h + 1, h + r, h + 1 + r);
+        if (opened && (volume.reservedSectors != 1 || std::uint32_t(h + 1) != volume.rootStart ||
+                       std::uint32_t(h + 1 + r) != volume.dataStart)) {
+            std::printf("Note: the trace's areas are not the disk's: it counts one reserved sector and %u root "
+                        "entries as %d sectors (32 bytes each, 1024 bytes a sector, whatever the sector size); the "
+                        "disk has %u reserved, the root folder at %u-%u and data from %u. Only the trace's words "
+                        "differ: the sectors served are the same.\n",
+                        volume.rootEntries, r, volume.reservedSectors, volume.rootStart,
+                        volume.rootStart + volume.rootSectors - 1, volume.dataStart);
+        }
     }
     if (opened) {
         std::printf("File system: FAT%d, %u clusters of %u bytes; FAT from sector %u, root folder %u-%u, data from "
                     "sector %u\n",
                     volume.fatBits, volume.clusterCount, volume.clusterBytes(), volume.reservedSectors,
                     volume.rootStart, volume.rootStart + volume.rootSectors - 1, volume.dataStart);
+        const std::string label = volumeLabel(volume);
+        std::printf("Label: %s\n", label.empty() ? "none" : ("\"" + printable(label) + "\"").c_str());
     }
 
     std::string refusal;
@@ -285,17 +309,19 @@ int info(const std::string& path) {
         return FAILED;
     }
     if (!opened) {
-        std::printf("Result: the server loads this image, but the Atari cannot use it: %s.\n", volumeError.c_str());
+        std::printf("Result: the server loads this image, but the Atari cannot use it: %s.\n",
+                    printable(volumeError).c_str());
         return FAILED;
     }
     TreeCount count;
     std::string treeError;
     if (!checkTree(volume, count, treeError)) {
-        std::printf("Result: the server loads this image, but the Atari fails reading it: %s.\n", treeError.c_str());
+        std::printf("Result: the server loads this image, but the Atari fails reading it: %s.\n",
+                    printable(treeError).c_str());
         return FAILED;
     }
-    std::printf("Result: the server loads this image; the Atari sees %u files in %u folders, %llu bytes.\n",
-                count.files, count.folders, static_cast<unsigned long long>(count.bytes));
+    std::printf("Result: the server loads this image; the Atari sees %s in %s, %s.\n", counted(count.files, "file").c_str(),
+                counted(count.folders, "folder").c_str(), counted(count.bytes, "byte").c_str());
     return OK;
 }
 
@@ -309,9 +335,9 @@ int list(const std::string& image, const std::string& path) {
     if (!walker.find(path, start, error)) return fail(error);
     auto line = [](const Entry& e, const std::string& shown) {
         if (e.folder()) {
-            std::printf("%10s  %s  %s/\n", "<DIR>", dateText(e.date, e.time).c_str(), shown.c_str());
+            std::printf("%10s  %s  %s/\n", "<DIR>", dateText(e.date, e.time).c_str(), printable(shown).c_str());
         } else {
-            std::printf("%10u  %s  %s\n", e.size, dateText(e.date, e.time).c_str(), shown.c_str());
+            std::printf("%10u  %s  %s\n", e.size, dateText(e.date, e.time).c_str(), printable(shown).c_str());
         }
     };
     TreeCount count;
@@ -336,20 +362,41 @@ int list(const std::string& image, const std::string& path) {
         },
         error);
     if (!ok) return fail(error);
-    std::printf("%u files, %u folders, %llu bytes\n", count.files, count.folders,
-                static_cast<unsigned long long>(count.bytes));
+    std::printf("%s, %s, %s\n", counted(count.files, "file").c_str(), counted(count.folders, "folder").c_str(),
+                counted(count.bytes, "byte").c_str());
     return OK;
 }
 
 bool writeBytes(const fs::path& to, const Bytes& content, std::string& error) {
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(content.data()), std::streamsize(content.size()));
-    out.close();
-    if (!out) {
-        error = "cannot write " + textOf(to);
-        return false;
+    return replaceFile(
+        textOf(to), content.size(),
+        [&content](int fd) { return content.empty() || platform::writeFileAt(fd, 0, content.data(), content.size()); },
+        error);
+}
+
+// A path made of names from the image (each already checked by the reader)
+// stays below the folder it is put under.
+bool staysInside(const std::string& relative) {
+    const fs::path path = pathOf(relative);
+    if (path.empty() || path.has_root_name() || path.has_root_directory()) return false;
+    return std::none_of(path.begin(), path.end(), [](const fs::path& part) {
+        return part.empty() || part == "." || part == "..";
+    });
+}
+
+// A folder `get` writes into: missing (it is made) or a folder; never a link,
+// which would take the files elsewhere.
+bool checkFolderTarget(const fs::path& folder, std::string& error) {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(folder, ec);
+    if (!fs::exists(status) || fs::is_directory(status)) return true;
+    if (fs::is_symlink(status)) {
+        error = textOf(folder) + " is a link (to " + textOf(fs::read_symlink(folder, ec)) +
+                "); get writes into a folder itself, never through a link";
+    } else {
+        error = textOf(folder) + " exists and is not a folder";
     }
-    return true;
+    return false;
 }
 
 int get(const std::vector<std::string>& args) {
@@ -405,22 +452,34 @@ int get(const std::vector<std::string>& args) {
         std::fwrite(content.data(), 1, content.size(), stdout);
         return std::fflush(stdout) == 0 ? OK : fail("cannot write to standard output");
     }
+    // Every target is checked before the first byte is written.
     std::error_code ec;
     if (start.folder()) {
         const fs::path dest = pathOf(positional.size() == 3 ? positional[2] : (start.name == "/" ? "." : start.name));
-        fs::create_directories(dest, ec);
-        for (const std::string& f : folders) fs::create_directories(dest / pathOf(f), ec);
-        for (const auto& [name, content] : files) {
-            const fs::path to = dest / pathOf(name);
-            if (fs::exists(to, ec) && !force) return fail(textOf(to) + " exists; give --force to overwrite it");
-            if (!writeBytes(to, content, error)) return fail(error);
+        if (!checkFolderTarget(dest, error)) return fail(error);
+        for (const std::string& f : folders) {
+            if (!staysInside(f)) return fail(f + ": not a name inside " + textOf(dest));
+            if (!checkFolderTarget(dest / pathOf(f), error)) return fail(error);
         }
-        std::printf("%zu files, %zu folders written to %s\n", files.size(), folders.size(), textOf(dest).c_str());
+        for (const auto& [name, content] : files) {
+            if (!staysInside(name)) return fail(name + ": not a name inside " + textOf(dest));
+            if (!checkOutputTarget(textOf(dest / pathOf(name)), force, error)) return fail(error);
+        }
+        fs::create_directories(dest, ec);
+        for (const std::string& f : folders) {
+            if (!ec) fs::create_directories(dest / pathOf(f), ec);
+        }
+        if (ec) return fail("cannot make the folders in " + textOf(dest) + ": " + ec.message());
+        for (const auto& [name, content] : files) {
+            if (!writeBytes(dest / pathOf(name), content, error)) return fail(error);
+        }
+        std::printf("%s, %s written to %s\n", counted(files.size(), "file").c_str(),
+                    counted(folders.size(), "folder").c_str(), printable(textOf(dest)).c_str());
         return OK;
     }
     fs::path to = pathOf(positional.size() == 3 ? positional[2] : start.name);
-    if (fs::is_directory(to, ec)) to /= start.name;
-    if (fs::exists(to, ec) && !force) return fail(textOf(to) + " exists; give --force to overwrite it");
+    if (fs::is_directory(fs::symlink_status(to, ec))) to /= pathOf(start.name);
+    if (!checkOutputTarget(textOf(to), force, error)) return fail(error);
     if (!writeBytes(to, files[0].second, error)) return fail(error);
     return OK;
 }
@@ -441,6 +500,11 @@ int runImageTool(int argc, char** argv) {
                                    [](const std::string& a) { return a == "-h" || a == "--help"; }) != args.end();
     if (help) {
         usage(stdout);
+        return OK;
+    }
+    if (command == "--version" ||
+        std::find(args.begin(), args.end(), std::string("--version")) != args.end()) {
+        std::printf("vexlo-image %s\n", VEXLO_VERSION);
         return OK;
     }
     if (command == "create") return create(args);

@@ -3,6 +3,7 @@
 // implementation file per operating system.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -50,5 +51,20 @@ extern std::int64_t (*clockMs)();
 extern void (*sleepMs)(std::uint32_t ms);
 // The idle drive image server pauses through this one (pauseBriefly).
 extern void (*idlePause)();
+
+// Host files by the C library's descriptor, paths in UTF-8. Opening never
+// blocks, and only a regular file is kept: a named pipe would wait for a
+// writer without end, a device would never end. -1 and `error` on failure.
+int openRegularFile(const std::string& utf8Path, std::string& error);
+// Creates a file that must not exist yet, for writing.
+int createNewFile(const std::string& utf8Path, std::string& error);
+bool fileLength(int fd, std::uint64_t& length);
+// Exactly `size` bytes at `offset`, or false.
+bool readFileAt(int fd, std::uint64_t offset, void* data, std::size_t size);
+bool writeFileAt(int fd, std::uint64_t offset, const void* data, std::size_t size);
+// Sets the length and puts every byte on the disk; false when either fails
+// (a full disk shows here at the latest).
+bool finishFile(int fd, std::uint64_t length);
+void closeFile(int fd);
 
 }  // namespace platform

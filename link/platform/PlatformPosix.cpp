@@ -1,8 +1,14 @@
 #include "platform/Platform.h"
 
 #include <dlfcn.h>
-#include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
 
 namespace platform {
 
@@ -69,5 +75,66 @@ void pauseBriefly() {
     while (nanosleep(&ts, &ts) != 0) {
     }
 }
+
+int openRegularFile(const std::string& utf8Path, std::string& error) {
+    const int fd = open(utf8Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot open " + utf8Path + ": " + std::strerror(errno);
+        return -1;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = utf8Path + " is not a regular file";
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+int createNewFile(const std::string& utf8Path, std::string& error) {
+    const int fd = open(utf8Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) error = "cannot create " + utf8Path + ": " + std::strerror(errno);
+    return fd;
+}
+
+bool fileLength(int fd, std::uint64_t& length) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0) return false;
+    length = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
+bool readFileAt(int fd, std::uint64_t offset, void* data, std::size_t size) {
+    auto* at = static_cast<char*>(data);
+    while (size != 0) {
+        const ssize_t got = pread(fd, at, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        at += got;
+        offset += static_cast<std::uint64_t>(got);
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool writeFileAt(int fd, std::uint64_t offset, const void* data, std::size_t size) {
+    const auto* at = static_cast<const char*>(data);
+    while (size != 0) {
+        const ssize_t put = pwrite(fd, at, size, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        at += put;
+        offset += static_cast<std::uint64_t>(put);
+        size -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+bool finishFile(int fd, std::uint64_t length) {
+    return ftruncate(fd, static_cast<off_t>(length)) == 0 && fsync(fd) == 0;
+}
+
+void closeFile(int fd) { close(fd); }
 
 }  // namespace platform

@@ -4,11 +4,15 @@
 #include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <windows.h>
 // After windows.h, which it needs.
 #include <timeapi.h>
 
 #include <string>
+
+#include <cerrno>
+#include <cstring>
 
 namespace platform {
 
@@ -138,5 +142,78 @@ __attribute__((constructor(101))) void useBinaryConsole() {
 }
 
 }  // namespace
+
+namespace {
+
+std::wstring widePath(const std::string& utf8) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring wide(length > 0 ? static_cast<std::size_t>(length) : 1, L'\0');
+    if (length > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), length);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+bool seekTo(int fd, std::uint64_t offset) { return _lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) >= 0; }
+
+}  // namespace
+
+int openRegularFile(const std::string& utf8Path, std::string& error) {
+    const int fd = _wopen(widePath(utf8Path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    if (fd < 0) {
+        error = "cannot open " + utf8Path + ": " + std::strerror(errno);
+        return -1;
+    }
+    struct _stat64 info {};
+    if (_fstat64(fd, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) {
+        error = utf8Path + " is not a regular file";
+        _close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int createNewFile(const std::string& utf8Path, std::string& error) {
+    const int fd = _wopen(widePath(utf8Path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                          _S_IREAD | _S_IWRITE);
+    if (fd < 0) error = "cannot create " + utf8Path + ": " + std::strerror(errno);
+    return fd;
+}
+
+bool fileLength(int fd, std::uint64_t& length) {
+    struct _stat64 info {};
+    if (_fstat64(fd, &info) != 0) return false;
+    length = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
+bool readFileAt(int fd, std::uint64_t offset, void* data, std::size_t size) {
+    if (!seekTo(fd, offset)) return false;
+    auto* at = static_cast<char*>(data);
+    while (size != 0) {
+        const int got = _read(fd, at, static_cast<unsigned>(size < 0x40000000 ? size : 0x40000000));
+        if (got <= 0) return false;
+        at += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool writeFileAt(int fd, std::uint64_t offset, const void* data, std::size_t size) {
+    if (!seekTo(fd, offset)) return false;
+    const auto* at = static_cast<const char*>(data);
+    while (size != 0) {
+        const int put = _write(fd, at, static_cast<unsigned>(size < 0x40000000 ? size : 0x40000000));
+        if (put <= 0) return false;
+        at += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+bool finishFile(int fd, std::uint64_t length) {
+    return _chsize_s(fd, static_cast<__int64>(length)) == 0 && _commit(fd) == 0;
+}
+
+void closeFile(int fd) { _close(fd); }
 
 }  // namespace platform

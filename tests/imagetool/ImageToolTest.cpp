@@ -123,7 +123,7 @@ TEST_P(CreateTest, FsckFindsNoErrorAndMtoolsReadsEveryFileBack) {
     const Tree files = sampleTree();
     writeTree(files, dir / "src");
 
-    const ToolRun made = tool(dir, std::string("create disk.img src --label 'Test Disk' ") + c.options);
+    const ToolRun made = tool(dir, std::string("create disk.img src ") + c.options);
     ASSERT_EQ(made.status, 0) << made.err;
     EXPECT_NE(made.out.find(std::string("disk.img: ") + c.id + " partition"), std::string::npos) << made.out;
 
@@ -146,16 +146,22 @@ TEST_P(CreateTest, FsckFindsNoErrorAndMtoolsReadsEveryFileBack) {
         ASSERT_EQ(got.status, 0) << name << ": " << got.err;
         EXPECT_TRUE(readWhole(dir / "out.bin") == content) << name << " differs";
     }
+    const bool labelled = std::string(c.options).find("--label") != std::string::npos;
     const ToolRun label = shell(dir, "MTOOLS_SKIP_CHECK=1 mlabel -s -i disk.img@@" + std::to_string(FS_OFFSET) + " ::");
-    EXPECT_NE(label.out.find("TESTDISK"), std::string::npos) << label.out;
+    EXPECT_NE(label.out.find(labelled ? "TESTDISK" : "has no label"), std::string::npos) << label.out;
+    const ToolRun info = tool(dir, "info disk.img");
+    EXPECT_NE(info.out.find(labelled ? "Label: \"TESTDISK\"\n" : "Label: none\n"), std::string::npos) << info.out;
 }
 
 const CreateCase createCases[] = {
-    {"Default8MbSectors512", "", 512, "GEM"},
-    {"Small2300KbOneSectorClusters", "--size-kb 2300", 512, "GEM"},
-    {"Big16MbSectors1024", "--size-mb 16", 1024, "BGM"},
-    {"WholeWindowSectors2048", "--size-mb 20 --sector-size 2048", 2048, "BGM"},
-    {"Sectors4096", "--size-mb 19 --sector-size 4096", 4096, "BGM"},
+    {"Default8MbSectors512", "--label 'Test Disk'", 512, "GEM"},
+    // fsck.fat takes "NO NAME" in the boot sector, not blanks.
+    {"Default8MbWithoutLabel", "", 512, "GEM"},
+    {"Small2300KbOneSectorClusters", "--size-kb 2300 --label 'Test Disk'", 512, "GEM"},
+    {"SmallestSize", "--size-kb 2076", 512, "GEM"},
+    {"Big16MbSectors1024", "--size-mb 16 --label 'Test Disk'", 1024, "BGM"},
+    {"WholeWindowSectors2048", "--size-mb 20 --sector-size 2048 --label 'Test Disk'", 2048, "BGM"},
+    {"Sectors4096", "--size-mb 19 --sector-size 4096 --label 'Test Disk'", 4096, "BGM"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Geometries, CreateTest, ::testing::ValuesIn(createCases),
@@ -220,7 +226,7 @@ TEST(Create, FilesThatDoNotFitAreRefusedBeforeAnythingIsWritten) {
     const ToolRun small = tool(dir, "create disk.img src --size-mb 3");
     EXPECT_EQ(small.status, 1);
     EXPECT_NE(small.err.find("holds only"), std::string::npos) << small.err;
-    EXPECT_NE(small.err.find("use a larger --size-mb or --size-kb"), std::string::npos) << small.err;
+    EXPECT_NE(small.err.find("use a larger --size-mb\n"), std::string::npos) << small.err;
     EXPECT_FALSE(fs::exists(dir / "disk.img"));
 
     writeWhole(dir / "huge" / "a.bin", pattern(12 * 1024 * 1024, 5));
@@ -268,7 +274,7 @@ TEST_P(UsageTest, WrongArgumentsSayWhat) {
     fs::create_directories(dir / "src");
     const ToolRun run = tool(dir, GetParam().args);
     EXPECT_EQ(run.status, GetParam().status);
-    EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
+    EXPECT_NE((run.out + run.err).find(GetParam().message), std::string::npos) << run.out << run.err;
     EXPECT_FALSE(fs::exists(dir / "disk.img"));
 }
 
@@ -276,13 +282,23 @@ const UsageCase usageCases[] = {
     {"NoCommand", "", 2, "Usage:"},
     {"UnknownCommand", "make disk.img", 2, "unknown command make"},
     {"CreateWithoutOut", "create", 2, "create needs OUT.img"},
-    {"SizeTooLarge", "create disk.img src --size-kb 20480", 1, "the window holds 64 to 20479 KB"},
+    {"SizeTooLarge", "create disk.img src --size-kb 20480", 2, "bad --size-kb 20480: the size must be 2076 to 20479 KB"},
+    {"SizeTooSmall", "create disk.img src --size-kb 63", 2, "bad --size-kb 63: the size must be 2076 to 20479 KB"},
+    {"SizeZero", "create disk.img src --size-kb 0", 2, "bad --size-kb 0: the size must be 2076 to 20479 KB"},
+    {"SizeMbTooLarge", "create disk.img src --size-mb 4000000", 2, "bad --size-mb 4000000: the size must be"},
+    {"SizeTooSmallForItsSectors", "create disk.img src --size-mb 8 --sector-size 4096", 2,
+     "bad --size-mb 8: the size must be 16376 to 20479 KB with 4096-byte sectors"},
     {"SizeNotANumber", "create disk.img src --size-mb 8x", 2, "bad --size-mb: 8x"},
-    {"OddSectorSize", "create disk.img src --sector-size 8192", 1, "use 512, 1024, 2048 or 4096"},
-    {"TooSmallForFat16", "create disk.img src --size-kb 1024", 1, "too few for a 16-bit FAT"},
+    {"OddSectorSize", "create disk.img src --sector-size 8192", 2, "bad --sector-size 8192: use 512, 1024, 2048 or 4096"},
+    {"SectorSizeNotAPowerOfTwo", "create disk.img src --sector-size 1000", 2, "bad --sector-size 1000"},
+    {"TooSmallForFat16", "create disk.img src --size-kb 1024", 2, "bad --size-kb 1024: the size must be 2076"},
     {"MissingSource", "create disk.img nothing-here", 1, "no such file or folder: nothing-here"},
     {"UnknownOption", "create disk.img src --fat 12", 2, "unknown option --fat"},
     {"MissingImage", "info nothing.img", 1, "cannot open nothing.img"},
+    {"Version", "--version", 0, "vexlo-image " VEXLO_VERSION "\n"},
+    {"VersionAfterACommand", "info --version", 0, "vexlo-image " VEXLO_VERSION "\n"},
+    {"ShortHelp", "-h", 0, "Usage:"},
+    {"LongHelp", "create --help", 0, "Usage:"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Arguments, UsageTest, ::testing::ValuesIn(usageCases),
@@ -328,7 +344,7 @@ TEST_P(RefereeImageTest, LsAndGetReadWhatMtoolsWrote) {
     EXPECT_NE(listed.out.find("    300001  "), std::string::npos) << listed.out;
     EXPECT_NE(listed.out.find("  /DIR/BIG.BIN\n"), std::string::npos) << listed.out;
     EXPECT_NE(listed.out.find("  /DIR/SUB/\n"), std::string::npos) << listed.out;
-    EXPECT_NE(listed.out.find("2 files, 1 folders, 305001 bytes\n"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("2 files, 1 folder, 305001 bytes\n"), std::string::npos) << listed.out;
 
     const ToolRun got = tool(dir, "get disk.img / out");
     ASSERT_EQ(got.status, 0) << got.err;
@@ -405,6 +421,10 @@ struct MadeImage {
     }
     // Root: HELLO.TXT (cluster 2), SUB (cluster 3); SUB holds ., .., DATA.BIN (clusters 4-6).
     std::size_t dataEntry() const { return clusterOffset(3) + 64; }
+    // The 11 name bytes of an entry, embedded NULs included.
+    void setName(std::size_t entry, const char (&name)[12]) {
+        std::copy(name, name + 11, built.partition.begin() + std::ptrdiff_t(entry));
+    }
 };
 
 struct HostileCase {
@@ -467,6 +487,9 @@ const HostileCase hostileCases[] = {
      "beyond the file's end: the server sees zeros there"},
     {"TruncatedInsideTheFileSystem", [](MadeImage& m, std::uint64_t& t) { t = FS_OFFSET + m.clusterOffset(4); },
      "get", "the image file ends inside sectors"},
+    {"TruncatedInsideAFileInfo", [](MadeImage& m, std::uint64_t& t) { t = FS_OFFSET + m.clusterOffset(5); }, "info",
+     "Result: the server loads this image, but the Atari fails reading it: /SUB/DATA.BIN: DATA.BIN: the image file "
+     "ends inside sectors"},
     {"LoopingChain", [](MadeImage& m, std::uint64_t&) { m.setFat(5, 4); }, "get", "is met twice"},
     {"ChainOutOfRange", [](MadeImage& m, std::uint64_t&) { m.setFat(5, 0xF000); }, "get", "is outside the disk"},
     {"ChainIntoFreeCluster", [](MadeImage& m, std::uint64_t&) { m.setFat(5, 100); }, "get",
@@ -496,9 +519,183 @@ const HostileCase hostileCases[] = {
          for (int i = 0; i < 8; ++i) m.built.partition[m.dataEntry() + i] = ' ';
      },
      "ls", "has a blank name"},
+    // Names that would leave the destination folder or name something else on the host.
+    {"NameClimbsOut", [](MadeImage& m, std::uint64_t&) { m.setName(m.dataEntry(), "x/../..    "); }, "get",
+     "folder entry 2 is named \"x/../..\", which holds '/', a path separator"},
+    {"NameIsAbsolute", [](MadeImage& m, std::uint64_t&) { m.setName(m.dataEntry(), "/ETC    BIN"); }, "get",
+     "is named \"/ETC.BIN\", which holds '/'"},
+    {"NameHoldsBackslash", [](MadeImage& m, std::uint64_t&) { m.setName(m.rootEntry(0), "..\\X    TXT"); }, "ls",
+     "starts with '.'"},
+    {"NameHoldsBackslashInside", [](MadeImage& m, std::uint64_t&) { m.setName(m.rootEntry(0), "A\\B     TXT"); }, "info",
+     "Result: the server loads this image, but the Atari fails reading it: /: folder entry 0 is named \"A\\B.TXT\", "
+     "which holds '\\'"},
+    {"NameHoldsNul", [](MadeImage& m, std::uint64_t&) { m.setName(m.dataEntry(), "DA\0A    BIN"); }, "get",
+     "is named \"DA\\x00A.BIN\", which holds a NUL byte"},
+    {"NameClearsTheScreen", [](MadeImage& m, std::uint64_t&) { m.setName(m.rootEntry(0), "\x1b[2J    TXT"); }, "info",
+     "is named \"\\x1b[2J.TXT\", which holds the control byte 0x1B"},
+    {"NameNamesADrive", [](MadeImage& m, std::uint64_t&) { m.setName(m.rootEntry(0), "C:X     TXT"); }, "ls",
+     "which holds ':'"},
+    {"DotDotInTheRoot", [](MadeImage& m, std::uint64_t&) { m.setName(m.rootEntry(0), "..         "); }, "ls",
+     "folder entry 0 is named \"..\", which names a folder itself or its parent"},
+    {"DotEntryOutOfPlace", [](MadeImage& m, std::uint64_t&) { m.setName(m.dataEntry(), ".          "); }, "get",
+     "folder entry 2 is named \".\", which names a folder itself or its parent"},
+    {"TwoEntriesOfOneName", [](MadeImage& m, std::uint64_t&) { m.setName(m.rootEntry(1), "HELLO   TXT"); }, "get",
+     "folder entry 1: a second entry named \"HELLO.TXT\""},
+    {"TwoEntriesOfOneNameButTheCase", [](MadeImage& m, std::uint64_t&) { m.setName(m.rootEntry(1), "hello   txt"); },
+     "info", "a second entry named \"hello.txt\""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Images, HostileImageTest, ::testing::ValuesIn(hostileCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Hostile folders and outputs: links, pipes, existing files, a full disk.
+// Every case starts from src/ (A.TXT, SUB/B.TXT) and disk.img made from it.
+
+bool hasPartFiles(const fs::path& dir) {
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        if (e.path().extension() == ".part") return true;
+    }
+    return false;
+}
+
+struct HostCase {
+    const char* name;
+    void (*setUp)(const fs::path& dir);
+    const char* args;  // vexlo-image's arguments, run in the case's folder
+    int status;
+    const char* limits;  // shell commands before the run
+    const char* message;  // on standard error
+    void (*check)(const fs::path& dir, const ToolRun& run);
+};
+
+void PrintTo(const HostCase& c, std::ostream* os) { *os << c.name; }
+
+class HostileFolderTest : public ::testing::TestWithParam<HostCase> {};
+
+TEST_P(HostileFolderTest, RefusedOrDoneWithoutTouchingAnythingElse) {
+    const HostCase& c = GetParam();
+    const fs::path dir = workDir(std::string("host-") + c.name);
+    writeWhole(dir / "src" / "A.TXT", Bytes{'a'});
+    writeWhole(dir / "src" / "SUB" / "B.TXT", Bytes{'b'});
+    ASSERT_EQ(tool(dir, "create disk.img src").status, 0);
+    c.setUp(dir);
+    // A pipe that blocked would end here instead of in the test's time-out.
+    const ToolRun run = shell(dir, std::string(c.limits) + "timeout 60 '" + VEXLO_IMAGE + "' " + c.args);
+    EXPECT_EQ(run.status, c.status) << run.out << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_FALSE(hasPartFiles(dir));
+    c.check(dir, run);
+}
+
+void mkfifo(const fs::path& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }
+// A disk that is full after about 100 KB: writes past it fail as on a full disk.
+#define FULL_DISK "ulimit -f 200; trap '' XFSZ; "
+
+const HostCase hostCases[] = {
+    {"GetChecksEveryTargetBeforeWriting",
+     [](const fs::path& d) { writeWhole(d / "out" / "SUB" / "B.TXT", Bytes{'o', 'l', 'd'}); }, "get disk.img / out", 1, "",
+     "out/SUB/B.TXT exists; give --force to overwrite it",
+     [](const fs::path& d, const ToolRun&) {
+         EXPECT_FALSE(fs::exists(d / "out" / "A.TXT"));
+         EXPECT_EQ(readText(d / "out" / "SUB" / "B.TXT"), "old");
+     }},
+    {"GetIntoALinkedFolder",
+     [](const fs::path& d) {
+         fs::create_directories(d / "elsewhere");
+         fs::create_directory_symlink("elsewhere", d / "out");
+     },
+     "get disk.img / out", 1, "", "out is a link (to elsewhere); get writes into a folder itself, never through a link",
+     [](const fs::path& d, const ToolRun&) { EXPECT_TRUE(fs::is_empty(d / "elsewhere")); }},
+    {"GetThroughALinkedSubFolder",
+     [](const fs::path& d) {
+         fs::create_directories(d / "elsewhere");
+         fs::create_directories(d / "out");
+         fs::create_directory_symlink("../elsewhere", d / "out" / "SUB");
+     },
+     "get disk.img / out --force", 1, "", "out/SUB is a link (to ../elsewhere)",
+     [](const fs::path& d, const ToolRun&) {
+         EXPECT_TRUE(fs::is_empty(d / "elsewhere"));
+         EXPECT_FALSE(fs::exists(d / "out" / "A.TXT"));
+     }},
+    {"GetToADanglingLink", [](const fs::path& d) { fs::create_symlink("missing.txt", d / "out.txt"); },
+     "get disk.img /A.TXT out.txt", 1, "",
+     "out.txt is a link to missing.txt, which does not exist; give --force to replace the link with the file",
+     [](const fs::path& d, const ToolRun&) { EXPECT_FALSE(fs::exists(d / "missing.txt")); }},
+    {"GetForceReplacesADanglingLinkNotWhereItPoints",
+     [](const fs::path& d) { fs::create_symlink("missing.txt", d / "out.txt"); }, "get disk.img /A.TXT out.txt --force",
+     0, "", "",
+     [](const fs::path& d, const ToolRun&) {
+         EXPECT_FALSE(fs::exists(d / "missing.txt"));
+         EXPECT_FALSE(fs::is_symlink(d / "out.txt"));
+         EXPECT_EQ(readText(d / "out.txt"), "a");
+     }},
+    {"GetToALinkedFolderAsAFile",
+     [](const fs::path& d) {
+         fs::create_directories(d / "elsewhere");
+         fs::create_directory_symlink("elsewhere", d / "there");
+     },
+     "get disk.img /A.TXT there --force", 1, "", "there is a link to the folder elsewhere; name the folder itself",
+     [](const fs::path& d, const ToolRun&) { EXPECT_TRUE(fs::is_empty(d / "elsewhere")); }},
+    {"CreateOnADanglingLink", [](const fs::path& d) { fs::create_symlink("gone.img", d / "new.img"); },
+     "create new.img src", 1, "", "new.img is a link to gone.img, which does not exist; give --force",
+     [](const fs::path& d, const ToolRun&) { EXPECT_FALSE(fs::exists(d / "gone.img")); }},
+    {"CreateForceOnADanglingLinkReplacesTheLink",
+     [](const fs::path& d) { fs::create_symlink("gone.img", d / "new.img"); }, "create new.img src --force", 0, "", "",
+     [](const fs::path& d, const ToolRun&) {
+         EXPECT_FALSE(fs::exists(d / "gone.img"));
+         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(d / "new.img")));
+     }},
+    {"InfoOnAPipe", [](const fs::path& d) { mkfifo(d / "pipe.img"); }, "info pipe.img", 1, "",
+     "pipe.img is not a regular file", [](const fs::path&, const ToolRun&) {}},
+    {"LsOnAPipe", [](const fs::path& d) { mkfifo(d / "pipe.img"); }, "ls pipe.img", 1, "", "pipe.img is not a regular file",
+     [](const fs::path&, const ToolRun&) {}},
+    {"GetFromAPipe", [](const fs::path& d) { mkfifo(d / "pipe.img"); }, "get pipe.img /A.TXT out.txt", 1, "",
+     "pipe.img is not a regular file", [](const fs::path& d, const ToolRun&) { EXPECT_FALSE(fs::exists(d / "out.txt")); }},
+    {"CreateFromAPipe", [](const fs::path& d) { mkfifo(d / "src" / "SUB" / "feed"); }, "create new.img src", 1, "",
+     "src/SUB/feed is neither a file nor a folder",
+     [](const fs::path& d, const ToolRun&) { EXPECT_FALSE(fs::exists(d / "new.img")); }},
+    {"CreateFromAPipeGivenByName", [](const fs::path& d) { mkfifo(d / "feed"); }, "create new.img feed", 1, "",
+     "feed is neither a file nor a folder", [](const fs::path&, const ToolRun&) {}},
+    {"CreateForceOnAPipe", [](const fs::path& d) { mkfifo(d / "out.img"); }, "create out.img src --force", 1, "",
+     "out.img is not a regular file", [](const fs::path&, const ToolRun&) {}},
+    {"CreateForceOnAFullDiskKeepsTheOldImage", [](const fs::path& d) { writeWhole(d / "old.img", Bytes{'k', 'e', 'e', 'p'}); },
+     "create old.img src --force", 1, FULL_DISK, "cannot write old.img",
+     [](const fs::path& d, const ToolRun&) { EXPECT_TRUE(readText(d / "old.img") == "keep"); }},
+    {"CreateOnAFullDiskLeavesNothing", [](const fs::path&) {}, "create new.img src", 1, FULL_DISK,
+     "cannot write new.img", [](const fs::path& d, const ToolRun&) { EXPECT_FALSE(fs::exists(d / "new.img")); }},
+    {"GetForceOnAFullDiskKeepsTheOldFile",
+     [](const fs::path& d) {
+         writeWhole(d / "big" / "BIG.BIN", pattern(300000, 9));
+         ASSERT_EQ(tool(d, "create big.img big").status, 0);
+         writeWhole(d / "BIG.BIN", Bytes{'o', 'l', 'd'});
+     },
+     "get big.img /BIG.BIN BIG.BIN --force", 1, FULL_DISK, "cannot write BIG.BIN",
+     [](const fs::path& d, const ToolRun&) { EXPECT_TRUE(readText(d / "BIG.BIN") == "old"); }},
+    {"LinkOutOfTheSourceIsNamed",
+     [](const fs::path& d) {
+         writeWhole(d / "outside.txt", Bytes{'o'});
+         fs::create_symlink("../outside.txt", d / "src" / "out.txt");
+     },
+     "create new.img src", 0, "", "vexlo-image: following the link src/out.txt -> ../outside.txt, outside its folder\n",
+     [](const fs::path& d, const ToolRun& run) {
+         EXPECT_EQ(tool(d, "get new.img /OUT.TXT -").out, "o");
+         EXPECT_EQ(run.err.find("SUB"), std::string::npos) << "one line per link: " << run.err;
+     }},
+    {"LinkInsideTheSourceIsQuiet", [](const fs::path& d) { fs::create_symlink("A.TXT", d / "src" / "C.TXT"); },
+     "create new.img src", 0, "", "", [](const fs::path&, const ToolRun& run) { EXPECT_EQ(run.err, ""); }},
+    {"DanglingLinkInTheSourceNamesTheEntry", [](const fs::path& d) { fs::create_symlink("nowhere", d / "src" / "SUB" / "gone"); },
+     "create new.img src", 1, "", "src/SUB/gone is a link to nowhere, which does not exist",
+     [](const fs::path& d, const ToolRun&) { EXPECT_FALSE(fs::exists(d / "new.img")); }},
+    {"ControlBytesInSourceNamesAreEscaped",
+     [](const fs::path& d) { writeWhole(d / "src" / "\x1b[2Jclear.txt", Bytes{'c'}); }, "create new.img src", 0, "", "",
+     [](const fs::path&, const ToolRun& run) {
+         EXPECT_NE(run.out.find("8.3 name: \\x1b[2Jclear.txt -> __2JCLEA.TXT\n"), std::string::npos) << run.out;
+         EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Hosts, HostileFolderTest, ::testing::ValuesIn(hostCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // An ordinary Atari image (partition at sector 2 of the file) is explained.
@@ -546,10 +743,66 @@ TEST(Info, TellsTheServersTraceAreasAndTheBootSector) {
           "Boot sector: 512 bytes a sector, 2 sectors a cluster, 1 reserved, 2 FATs of 32 sectors, 512 root "
           "entries, 16384 sectors, media 0xF8, 32 sectors a track, 2 sides\n",
           "Server trace: boot 0, fat 1-64, dir 65-80, data from 81\n",
+          // The trace takes 1024-byte sectors for the root folder; info says so.
+          "Note: the trace's areas are not the disk's: it counts one reserved sector and 512 root entries as 16 "
+          "sectors (32 bytes each, 1024 bytes a sector, whatever the sector size); the disk has 1 reserved, the root "
+          "folder at 65-96 and data from 97. Only the trace's words differ: the sectors served are the same.\n",
+          "Label: none\n",
           "File system: FAT16, 8143 clusters of 1024 bytes; FAT from sector 1, root folder 65-96, data from sector "
           "97\n"}) {
         EXPECT_NE(run.out.find(line), std::string::npos) << line << "in\n" << run.out;
     }
+}
+
+// ---------------------------------------------------------------------------
+// The builder's limits and names
+
+atari::SourceNode folderOf(std::size_t files, const char* nameFormat) {
+    atari::SourceNode root;
+    root.folder = true;
+    root.children.resize(files);
+    for (std::size_t i = 0; i < files; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, nameFormat, unsigned(i));
+        root.children[i].name = name;
+    }
+    return root;
+}
+
+// 66016 names made a root entry count of 480 before: no field is stored wrapped.
+TEST(Build, MoreRootNamesThanTheBootSectorCountsAreRefused) {
+    atari::BuiltImage image;
+    std::string error;
+    EXPECT_FALSE(atari::buildImage(folderOf(65521, "F%05u.BIN"), atari::BuildOptions{}, image, error));
+    EXPECT_NE(error.find("65521 names in the root folder are more than the boot sector can count (at most 65520 "
+                         "with 512-byte sectors)"),
+              std::string::npos)
+        << error;
+    atari::BuildOptions labelled;
+    labelled.label = "DISK";
+    EXPECT_FALSE(atari::buildImage(folderOf(65520, "F%05u.BIN"), labelled, image, error));
+    EXPECT_NE(error.find("(the label is one)"), std::string::npos) << error;
+
+    ASSERT_TRUE(atari::buildImage(folderOf(65520, "F%05u.BIN"), atari::BuildOptions{}, image, error)) << error;
+    EXPECT_EQ(image.partition[17] | image.partition[18] << 8, 65520);
+}
+
+// Each collision takes the next free number, also past ~9 where the base
+// gives up a letter and past names taken by files that were 8.3 already.
+TEST(Build, CollidingLongNamesGetTheNextFreeNumber) {
+    atari::SourceNode root = folderOf(12, "a long name %02u.txt");
+    atari::SourceNode kept;
+    kept.name = "ALONGN~2.TXT";
+    root.children.push_back(kept);
+    atari::BuiltImage image;
+    std::string error;
+    ASSERT_TRUE(atari::buildImage(root, atari::BuildOptions{}, image, error)) << error;
+    std::vector<std::string> names;
+    for (const atari::NameMapping& m : image.renamed) names.push_back(m.to);
+    const std::vector<std::string> expected = {"ALONGNAM.TXT", "ALONGN~1.TXT", "ALONGN~3.TXT", "ALONGN~4.TXT",
+                                               "ALONGN~5.TXT", "ALONGN~6.TXT", "ALONGN~7.TXT", "ALONGN~8.TXT",
+                                               "ALONGN~9.TXT", "ALONG~10.TXT", "ALONG~11.TXT", "ALONG~12.TXT"};
+    EXPECT_EQ(names, expected);
 }
 
 // The folder window Vexlo serves is what create writes, from the same code.
