@@ -125,7 +125,7 @@ class ServerStopped : public ::testing::TestWithParam<int> {};
 
 TEST_P(ServerStopped, SummaryAndCountsSurviveTheSignal) {
     const int stopSignal = GetParam();
-    const std::string dir = makeWorkDir(std::string("server_stopped_") + (stopSignal == SIGINT ? "int" : "term"));
+    const std::string dir = makeWorkDir(std::string("server_stopped_") + std::to_string(stopSignal));
     servableImage(dir);
     ProgramRun run;
     run.program = VEXLO_PROGRAM;
