@@ -64,17 +64,11 @@ set(VEXLO_RELEASE_DATE "Thu, 10 Dec 2026 12:00:00 +0000" CACHE STRING
     "Release date of this version, in the Debian changelog's format")
 set(vexlo_text_in ${PROJECT_SOURCE_DIR}/cmake/package)
 
-# configure_file(@ONLY) that stops at a placeholder it has no value for,
-# instead of shipping it empty.
+# configure_file(@ONLY) that stops at a placeholder it has no value for.
+include(${CMAKE_CURRENT_LIST_DIR}/placeholders.cmake)
 function(vexlo_fill_text in out)
   file(READ ${in} text)
-  string(REGEX MATCHALL "@[A-Za-z_][A-Za-z0-9_]*@" placeholders "${text}")
-  foreach(placeholder ${placeholders})
-    string(REGEX REPLACE "^@(.*)@$" "\\1" name "${placeholder}")
-    if(NOT DEFINED ${name})
-      message(FATAL_ERROR "${in}: nothing to fill ${name} with")
-    endif()
-  endforeach()
+  vexlo_check_placeholders("${text}" "${in}")
   configure_file(${in} ${out} @ONLY)
 endfunction()
 

@@ -127,12 +127,7 @@ TEST_P(ServerStopped, SummaryAndCountsSurviveTheSignal) {
     const int stopSignal = GetParam();
     const std::string dir = makeWorkDir(std::string("server_stopped_") + std::to_string(stopSignal));
     servableImage(dir);
-    ProgramRun run;
-    run.program = VEXLO_PROGRAM;
-    run.args = {"-drvimg", "any.img"};
-    run.workDir = dir;
-    run.libraryDir = EMULATOR_DIR;
-    run.emulatorConfig = "out=" + dir + "/out";
+    ProgramRun run = emulatedRun(VEXLO_PROGRAM, dir, {"-drvimg", "any.img"}, EMULATOR_DIR, "");
     run.timeoutSeconds = 30;
     run.stopSignal = stopSignal;
     run.stopWhenOutputHas = "running...\n";
