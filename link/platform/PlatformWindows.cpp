@@ -6,8 +6,6 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <windows.h>
-// After windows.h, which it needs.
-#include <timeapi.h>
 
 #include <string>
 
@@ -62,8 +60,10 @@ void sleepFor(std::uint32_t ms) { Sleep(ms); }
 #endif
 
 // Sleep(1) lasts a whole tick of the system timer, 15.6 ms by default. A
-// high-resolution waitable timer (Windows 10 1803 on) waits 0.9 ms; older
-// systems get a 1 ms timer tick for the process and Sleep(1).
+// high-resolution waitable timer (Windows 10 1803 on, below the 1903 the
+// programs' UTF-8 manifest needs anyway) waits 0.9 ms. Older systems get
+// Sleep(1): the programs import only what a stock Windows loads for them,
+// so no finer timer tick from winmm.
 void pauseBriefly() {
     static const HANDLE timer =
         CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
@@ -75,8 +75,6 @@ void pauseBriefly() {
             return;
         }
     }
-    static const bool fineTicks = timeBeginPeriod(1) == TIMERR_NOERROR;
-    (void)fineTicks;
     Sleep(1);
 }
 
