@@ -34,6 +34,16 @@ ProgramResult serve(const std::string& dir, const std::string& image, const std:
     return runProgram(run);
 }
 
+// Serves until the server is running, then stops it with a signal, as a
+// user ends it.
+ProgramResult serveUntilStopped(const std::string& dir, const std::string& image, int stopSignal) {
+    ProgramRun run = emulatedRun(VEXLO_PROGRAM, dir, {"-drvimg", image}, EMULATOR_DIR, "");
+    run.timeoutSeconds = 30;
+    run.stopSignal = stopSignal;
+    run.stopWhenOutputHas = "running...\n";
+    return runProgram(run);
+}
+
 std::string workDir() { return makeTestWorkDir("server_"); }
 
 // An image the server loads (a root sector and a boot sector, the rest a
@@ -98,11 +108,7 @@ TEST(ServerFaults, ImageEndingInsideItsPartitionIsServedWithAWarning) {
     disk.fileBytes = ahdi::fileOffsetOfBuffer(1024 + 39000ull * 512);
     const std::string path = dir + "/short.img";
     ASSERT_TRUE(disk.write(path));
-    ProgramRun run = emulatedRun(VEXLO_PROGRAM, dir, {"-drvimg", "short.img"}, EMULATOR_DIR, "");
-    run.timeoutSeconds = 30;
-    run.stopSignal = SIGTERM;
-    run.stopWhenOutputHas = "running...\n";
-    const auto r = runProgram(run);
+    const auto r = serveUntilStopped(dir, "short.img", SIGTERM);
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.signal, SIGTERM);
     EXPECT_EQ(r.err, "Warning: short.img ends 1000 sectors before its partition does; the Atari reads them as zeros.\n");
@@ -127,11 +133,7 @@ TEST_P(ServerStopped, SummaryAndCountsSurviveTheSignal) {
     const int stopSignal = GetParam();
     const std::string dir = makeWorkDir(std::string("server_stopped_") + std::to_string(stopSignal));
     servableImage(dir);
-    ProgramRun run = emulatedRun(VEXLO_PROGRAM, dir, {"-drvimg", "any.img"}, EMULATOR_DIR, "");
-    run.timeoutSeconds = 30;
-    run.stopSignal = stopSignal;
-    run.stopWhenOutputHas = "running...\n";
-    const auto r = runProgram(run);
+    const auto r = serveUntilStopped(dir, "any.img", stopSignal);
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.signal, stopSignal);
     EXPECT_EQ(readFile(dir + "/out/summary.txt").rfind("opened 1 times, ", 0), 0u);
