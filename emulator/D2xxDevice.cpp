@@ -4,9 +4,6 @@
 
 namespace {
 
-constexpr FT_STATUS FT_INVALID_PARAMETER = 6;
-constexpr DWORD FT_LIST_NUMBER_ONLY = 0x80000000;
-constexpr DWORD FT_LIST_BY_INDEX = 0x40000000;
 // Handles are tokens, never dereferenced; each open gets a new one so a
 // handle kept after FT_Close is recognised as stale.
 constexpr std::uintptr_t HANDLE_BASE = 0x7E510000;

@@ -29,7 +29,17 @@ constexpr FT_STATUS FT_INVALID_HANDLE = 1;
 constexpr FT_STATUS FT_DEVICE_NOT_FOUND = 2;
 constexpr FT_STATUS FT_DEVICE_NOT_OPENED = 3;
 constexpr FT_STATUS FT_IO_ERROR = 4;
+constexpr FT_STATUS FT_INVALID_PARAMETER = 6;
+constexpr FT_STATUS FT_INVALID_BAUD_RATE = 7;
+constexpr FT_STATUS FT_INVALID_ARGS = 16;
+constexpr FT_STATUS FT_NOT_SUPPORTED = 17;
 constexpr FT_STATUS FT_OTHER_ERROR = 18;
+
+// What the driver libraries answer to; the programs themselves name few of these.
+constexpr DWORD FT_LIST_NUMBER_ONLY = 0x80000000;
+constexpr DWORD FT_LIST_BY_INDEX = 0x40000000;
+constexpr DWORD FT_LIST_ALL = 0x20000000;
+constexpr USHORT FT_FLOW_XON_XOFF = 0x0400;
 
 constexpr DWORD FT_OPEN_BY_SERIAL_NUMBER = 1;
 constexpr DWORD FT_OPEN_BY_DESCRIPTION = 2;

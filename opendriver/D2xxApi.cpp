@@ -9,16 +9,6 @@
 
 namespace {
 
-// D2XX values the programs never name, so they live here rather than in d2xx.h.
-constexpr FT_STATUS FT_INVALID_PARAMETER = 6;
-constexpr FT_STATUS FT_INVALID_BAUD_RATE = 7;
-constexpr FT_STATUS FT_INVALID_ARGS = 16;
-constexpr FT_STATUS FT_NOT_SUPPORTED = 17;
-constexpr DWORD FT_LIST_NUMBER_ONLY = 0x80000000;
-constexpr DWORD FT_LIST_BY_INDEX = 0x40000000;
-constexpr DWORD FT_LIST_ALL = 0x20000000;
-constexpr USHORT FT_FLOW_XON_XOFF = 0x0400;
-
 constexpr std::size_t descriptionSize = 64;  // D2XX's buffer for one description or serial
 
 struct Device {

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr FT_STATUS FT_INVALID_PARAMETER = 6;
 
 class D2xxApi : public ::testing::Test {
 protected:
