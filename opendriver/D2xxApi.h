@@ -3,6 +3,8 @@
 // wait for the whole count until their time-out, writes that report what
 // the device accepted, and the settings calls. The exported entry points
 // (Exports.cpp) forward here with the libftdi1 wire; tests pass their own.
+// Discovery.cpp finds and opens devices; OpenDevices.h keeps the open ones,
+// which Transfers.cpp and Settings.cpp work on.
 #pragma once
 
 #include <cstdio>
