@@ -39,7 +39,12 @@ constexpr FT_STATUS FT_OTHER_ERROR = 18;
 constexpr DWORD FT_LIST_NUMBER_ONLY = 0x80000000;
 constexpr DWORD FT_LIST_BY_INDEX = 0x40000000;
 constexpr DWORD FT_LIST_ALL = 0x20000000;
+constexpr USHORT FT_FLOW_NONE = 0x0000;
+constexpr USHORT FT_FLOW_RTS_CTS = 0x0100;
+constexpr USHORT FT_FLOW_DTR_DSR = 0x0200;
 constexpr USHORT FT_FLOW_XON_XOFF = 0x0400;
+// The buffer FT_ListDevices fills with one description or serial number.
+constexpr std::size_t FT_NAME_BUFFER_SIZE = 64;
 
 constexpr DWORD FT_OPEN_BY_SERIAL_NUMBER = 1;
 constexpr DWORD FT_OPEN_BY_DESCRIPTION = 2;

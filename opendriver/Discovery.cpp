@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr std::size_t descriptionSize = 64;  // D2XX's buffer for one description or serial
-
 // One enumeration, freed on every path.
 struct Listing {
     const Wire& wire;
@@ -181,7 +179,7 @@ FT_STATUS openFirst(const D2xxContext& ctx, const std::string& wanted, bool with
 }
 
 void copyName(char* out, const std::string& name) {
-    const std::size_t n = std::min(name.size(), descriptionSize - 1);
+    const std::size_t n = std::min(name.size(), FT_NAME_BUFFER_SIZE - 1);
     std::memcpy(out, name.data(), n);
     out[n] = '\0';
 }

@@ -33,7 +33,8 @@ FT_STATUS setDataCharacteristics(const D2xxContext&, FT_HANDLE handle, UCHAR wor
 
 FT_STATUS setFlowControl(const D2xxContext&, FT_HANDLE handle, USHORT flowControl, UCHAR xon, UCHAR xoff) {
     return withDevice(handle, [&](Device& d) {
-        if (flowControl != 0 && flowControl != 0x0100 && flowControl != 0x0200 && flowControl != FT_FLOW_XON_XOFF) {
+        if (flowControl != FT_FLOW_NONE && flowControl != FT_FLOW_RTS_CTS && flowControl != FT_FLOW_DTR_DSR &&
+            flowControl != FT_FLOW_XON_XOFF) {
             return FT_INVALID_PARAMETER;
         }
         return statusOf(d.wire->setFlowControl(d.port, flowControl, xon, xoff));

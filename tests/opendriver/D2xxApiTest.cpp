@@ -155,27 +155,26 @@ TEST_F(D2xxApi, ListsCountDescriptionsAndSerials) {
     script().devices = {dev(0x6010, "Dual"), dev(0x6014, "Vexlo")};
     script().devices[0].serial = "FT01";
     DWORD count = 0;
-    ASSERT_EQ(d2xx::listDevices(ctx(), &count, nullptr, 0x80000000), FT_OK);
+    ASSERT_EQ(d2xx::listDevices(ctx(), &count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
     EXPECT_EQ(count, 3u);
 
-    char name[64] = {};
-    const DWORD byIndex = 0x40000000;
+    char name[FT_NAME_BUFFER_SIZE] = {};
     ASSERT_EQ(d2xx::listDevices(ctx(), reinterpret_cast<void*>(std::uintptr_t{1}), name,
-                                byIndex | FT_OPEN_BY_DESCRIPTION),
+                                FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION),
               FT_OK);
     EXPECT_STREQ(name, "Dual B");
     ASSERT_EQ(d2xx::listDevices(ctx(), reinterpret_cast<void*>(std::uintptr_t{0}), name,
-                                byIndex | FT_OPEN_BY_SERIAL_NUMBER),
+                                FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER),
               FT_OK);
     EXPECT_STREQ(name, "FT01A");
     EXPECT_EQ(d2xx::listDevices(ctx(), reinterpret_cast<void*>(std::uintptr_t{3}), name,
-                                byIndex | FT_OPEN_BY_DESCRIPTION),
+                                FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION),
               FT_DEVICE_NOT_FOUND);
 
-    char a[64], b[64], c[64];
+    char a[FT_NAME_BUFFER_SIZE], b[FT_NAME_BUFFER_SIZE], c[FT_NAME_BUFFER_SIZE];
     char* all[] = {a, b, c, nullptr};
     count = 0;
-    ASSERT_EQ(d2xx::listDevices(ctx(), all, &count, 0x20000000 | FT_OPEN_BY_DESCRIPTION), FT_OK);
+    ASSERT_EQ(d2xx::listDevices(ctx(), all, &count, FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION), FT_OK);
     EXPECT_EQ(count, 3u);
     EXPECT_STREQ(c, "Vexlo");
 }
@@ -183,13 +182,13 @@ TEST_F(D2xxApi, ListsCountDescriptionsAndSerials) {
 TEST_F(D2xxApi, LongDescriptionsAreCutToTheD2xxBuffer) {
     script().devices = {dev(0x6014, "")};
     script().devices[0].description = std::string(100, 'x');
-    char name[64];
+    char name[FT_NAME_BUFFER_SIZE];
     // Index 0 travels as a null pointer.
-    ASSERT_EQ(d2xx::listDevices(ctx(), nullptr, name, 0x40000000 | FT_OPEN_BY_DESCRIPTION), FT_OK);
+    ASSERT_EQ(d2xx::listDevices(ctx(), nullptr, name, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION), FT_OK);
     EXPECT_EQ(std::string(name), std::string(63, 'x'));
     char* all[] = {name, nullptr};
     DWORD count = 0;
-    ASSERT_EQ(d2xx::listDevices(ctx(), all, &count, 0x20000000 | FT_OPEN_BY_DESCRIPTION), FT_OK);
+    ASSERT_EQ(d2xx::listDevices(ctx(), all, &count, FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION), FT_OK);
     EXPECT_EQ(std::string(name), std::string(63, 'x'));
 }
 
@@ -369,7 +368,7 @@ TEST_F(D2xxApi, SettingsMapToTheWireAndBadValuesAreRefused) {
     EXPECT_EQ(d2xx::resetDevice(ctx(), handle), FT_OK);
     EXPECT_EQ(d2xx::setLatencyTimer(ctx(), handle, 2), FT_OK);
     EXPECT_EQ(d2xx::setBitMode(ctx(), handle, 0xff, FT_BITMODE_SYNC_FIFO), FT_OK);
-    EXPECT_EQ(d2xx::setFlowControl(ctx(), handle, 0x0100, 0x11, 0x13), FT_OK);
+    EXPECT_EQ(d2xx::setFlowControl(ctx(), handle, FT_FLOW_RTS_CTS, 0x11, 0x13), FT_OK);
     EXPECT_EQ(d2xx::setBaudRate(ctx(), handle, 115200), FT_OK);
     EXPECT_EQ(d2xx::setDataCharacteristics(ctx(), handle, 8, 0, 0), FT_OK);
     EXPECT_EQ(script().calls, (std::vector<std::string>{"reset", "latency 2", "bitmode 255 64", "flow 256",

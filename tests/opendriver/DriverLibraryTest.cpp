@@ -96,12 +96,12 @@ TEST_F(DriverLibrary, ExportsTheEighteenEntryPointsAndNothingOfItsOwn) {
 
 TEST_F(DriverLibrary, ListsTheFtdiDevicesInBusOrder) {
     DWORD count = 0;
-    ASSERT_EQ(d.list(&count, nullptr, 0x80000000), FT_OK);
+    ASSERT_EQ(d.list(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
     EXPECT_EQ(count, 2u);  // the root hub is no FTDI chip
-    char name[64] = {};
-    ASSERT_EQ(d.list(nullptr, name, 0x40000000 | FT_OPEN_BY_DESCRIPTION), FT_OK);
+    char name[FT_NAME_BUFFER_SIZE] = {};
+    ASSERT_EQ(d.list(nullptr, name, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION), FT_OK);
     EXPECT_STREQ(name, "FT232R USB UART");
-    ASSERT_EQ(d.list(reinterpret_cast<void*>(std::uintptr_t{1}), name, 0x40000000 | FT_OPEN_BY_DESCRIPTION), FT_OK);
+    ASSERT_EQ(d.list(reinterpret_cast<void*>(std::uintptr_t{1}), name, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION), FT_OK);
     EXPECT_STREQ(name, "Vexlo");
 }
 
