@@ -4,7 +4,9 @@
 // took, transfer sizes in whole packets, handles and device lists.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -399,6 +401,46 @@ TEST_F(D2xxApi, UnknownAndClosedHandlesAreRefused) {
         EXPECT_EQ(d2xx::getStatus(ctx(), h, &n, &n, &n), FT_INVALID_HANDLE);
         EXPECT_EQ(d2xx::setBitMode(ctx(), h, 0xff, 0x40), FT_INVALID_HANDLE);
     }
+    EXPECT_EQ(script().closed, 1);
+}
+
+// A call that takes a handle, made with `h` and every other argument zero
+// (null pointers included): a refused handle must stop it before those.
+template <typename... Rest>
+FT_STATUS callWithHandle(FT_STATUS (*call)(const D2xxContext&, FT_HANDLE, Rest...), const D2xxContext& ctx,
+                         FT_HANDLE h) {
+    return call(ctx, h, Rest{}...);
+}
+// The calls that take no handle first; never made.
+template <typename Call>
+FT_STATUS callWithHandle(Call, const D2xxContext&, FT_HANDLE) {
+    ADD_FAILURE() << "no handle to pass";
+    return FT_OK;
+}
+
+TEST_F(D2xxApi, EveryCallThatTakesAHandleRefusesAStaleOrForeignOne) {
+    openWithTimeouts(9000, 9000);
+    const FT_HANDLE stale = handle;
+    ASSERT_EQ(d2xx::close(ctx(), handle), FT_OK);
+    handle = nullptr;
+    const std::vector<std::string> callsBefore = script().calls;
+    const int readsBefore = script().reads;
+    int local = 0;
+    int checked = 0;
+    for (FT_HANDLE h : {stale, static_cast<FT_HANDLE>(nullptr), static_cast<FT_HANDLE>(&local)}) {
+#define VEXLO_REFUSES_HANDLE(name, step, missing, params, args, method)                        \
+    if (D2XX_ENTRIES[static_cast<int>(D2xxEntry::name)].takesDeviceHandle) {                    \
+        EXPECT_EQ(callWithHandle(&d2xx::method, ctx(), h), FT_INVALID_HANDLE) << #name;         \
+        ++checked;                                                                              \
+    }
+        VEXLO_D2XX_ENTRY_POINTS(VEXLO_REFUSES_HANDLE)
+#undef VEXLO_REFUSES_HANDLE
+    }
+    const auto takingHandle = std::count_if(std::begin(D2XX_ENTRIES), std::end(D2XX_ENTRIES),
+                                            [](const D2xxEntryInfo& e) { return e.takesDeviceHandle; });
+    EXPECT_EQ(checked, 3 * takingHandle);
+    EXPECT_EQ(script().calls, callsBefore) << "nothing reached a device";
+    EXPECT_EQ(script().reads, readsBefore);
     EXPECT_EQ(script().closed, 1);
 }
 
