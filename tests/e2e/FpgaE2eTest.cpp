@@ -116,6 +116,7 @@ struct MismatchCase {
     const char* text;
     int status;  // the player's error code
 };
+void PrintTo(const MismatchCase& c, std::ostream* os) { *os << c.name; }
 
 class Mismatch : public ::testing::TestWithParam<MismatchCase> {};
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 
@@ -46,7 +47,18 @@ INSTANTIATE_TEST_SUITE_P(Links, UploadRun,
                          ::testing::Values("",                  // a willing cartridge
                                            "ready_after=1",     // first poll unanswered
                                            "prg_stall=2",       // program writes stall twice
-                                           "prg_stall=3;ready_after=4;ready_byte=0"));
+                                           "prg_stall=3;ready_after=4;ready_byte=0"),
+                         [](const auto& info) {
+                             // The emulator settings as the name: "prg_stall=2" reads PrgStall2.
+                             std::string name;
+                             bool upper = true;
+                             for (const char* c = info.param; *c != '\0'; ++c) {
+                                 const bool alnum = std::isalnum(static_cast<unsigned char>(*c)) != 0;
+                                 if (alnum) name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(*c))) : *c;
+                                 upper = !alnum;
+                             }
+                             return name.empty() ? std::string("WillingCartridge") : name;
+                         });
 
 TEST(VexloE2e, StalledProgramUploadReopensTheDeviceOncePerStall) {
     const std::string dir = dirFor();
@@ -67,6 +79,7 @@ struct FailureCase {
     const char* errStart;     // stderr starts with this ("" = empty)
     bool firmwareSaved;
 };
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class UploadFailure : public ::testing::TestWithParam<FailureCase> {};
 
@@ -122,6 +135,7 @@ struct RefusalCase {
     const char* out;  // times masked
     const char* err;  // standard error ends with this
 };
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 const RefusalCase refusalCases[] = {
     {"program_too_large", {"-prg", "huge.prg"}, 252,

@@ -208,6 +208,7 @@ struct ArgsCase {
     std::string err;
     bool opens;
 };
+void PrintTo(const ArgsCase& c, std::ostream* os) { *os << c.name; }
 
 const std::string kHelp =
     "Usage: VexloFPGAUpdate [--batch] [FILE.xsvf]\n"
@@ -287,6 +288,7 @@ struct QuickEditCase {
     int status;
     std::vector<std::uint32_t> sets;
 };
+void PrintTo(const QuickEditCase& c, std::ostream* os) { *os << c.name; }
 
 const QuickEditCase kQuickEditCases[] = {
     {"completed", true, 0x1F7, [](UpdaterMainTest& t) { t.writeXsvf({0x00}); }, UPDATE_DONE,

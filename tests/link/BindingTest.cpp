@@ -29,6 +29,7 @@ struct BindCase {
     FT_STATUS openResult;
     const char* openOutput;
 };
+void PrintTo(const BindCase& c, std::ostream* os) { *os << c.name; }
 
 const BindCase kBindCases[] = {
     {"complete", FAKE_D2XX_full, "", 18, 0, ""},

@@ -70,6 +70,7 @@ struct MissingCase {
     const char* output;
     std::vector<Expected> calls;
 };
+void PrintTo(const MissingCase& c, std::ostream* os) { *os << c.name; }
 
 const MissingCase kMissingCases[] = {
     {"bitModeMissing", [](CartridgeLink& l) { l.FT_SetBitMode = nullptr; },
@@ -143,6 +144,7 @@ struct AckCase {
     std::vector<Step> reads;
     std::vector<std::string> sequence;
 };
+void PrintTo(const AckCase& c, std::ostream* os) { *os << c.name; }
 
 const AckCase kAckCases[] = {
     {"zeroReplyEndsIt", {{FT_OK, 3}}, {{FT_OK, 1}}, {"FT_Write", "FT_Read"}},
@@ -196,6 +198,7 @@ struct CheckedCase {
     std::function<void(CartridgeLink&)> unbind;
     std::function<CallResult(CartridgeLink&)> call;
 };
+void PrintTo(const CheckedCase& c, std::ostream* os) { *os << c.name; }
 
 // Where the calls below write; their contents do not matter.
 DWORD n = 0;

@@ -94,6 +94,7 @@ struct FileCase {
     std::vector<Bytes> writes;  // WaitAck's header included when it runs
     const char* errorLine;
 };
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<FileCase> fileCases() {
     const Bytes ack = header(7);
@@ -165,6 +166,7 @@ struct PrgCase {
     bool bodySent;
     const char* errorLine;
 };
+void PrintTo(const PrgCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<PrgCase> prgCases() {
     const std::string cmds100(100, 'x');
@@ -228,6 +230,7 @@ struct StallCase {
     std::vector<DWORD> bodyCounts;  // what each body write reports; kAll ends it
     int reopens;
 };
+void PrintTo(const StallCase& c, std::ostream* os) { *os << c.name; }
 const StallCase kStallCases[] = {
     {"partial", {5000, 5000, kAll}, 0},
     {"stallsTwice", {1000, 0, 3000, 0, kAll}, 2},

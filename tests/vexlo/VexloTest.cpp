@@ -165,6 +165,7 @@ struct RunCase {
     std::string err;
     std::string trace;
 };
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
 
 const std::string kPowered = "open hdr12 R hdr7 R hdr7 R";
 const std::string kSeeHelp = "; run Vexlo without arguments to see the help.\n";
@@ -371,6 +372,7 @@ struct HelpCase {
     std::vector<std::string> args;
     int status;
 };
+void PrintTo(const HelpCase& c, std::ostream* os) { *os << c.name; }
 
 class VexloHelp : public VexloTest, public testing::WithParamInterface<HelpCase> {};
 
@@ -414,6 +416,7 @@ struct CommandCase {
     std::string cmd;
     std::string header;
 };
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<CommandCase> commandCases() {
     const std::string seventy = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ01234567";
@@ -451,6 +454,7 @@ struct DriveImageCase {
     std::string outStart;
     std::string trace;
 };
+void PrintTo(const DriveImageCase& c, std::ostream* os) { *os << c.name; }
 const DriveImageCase kDriveImageCases[] = {
     {"imageOnly", {"-drvimg", "{img}"}, 1, kTime, kPowered + " status"},
     {"afterUploads", {"-drvimg", "{img}", "-data", "{data}"}, 1, "Uploading data {data}.\n" + kTime,
