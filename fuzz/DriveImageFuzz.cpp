@@ -43,6 +43,7 @@
 
 #include "DriveImage.h"
 #include "AhdiRoot.h"
+#include "BootSector.h"
 #include "ByteOrder.h"
 #include "FuzzSupport.h"
 
@@ -111,8 +112,8 @@ bool giveBackBlock(void* array) {
     return false;
 }
 
-constexpr std::uint64_t WINDOW_SHIFT = DriveImage::WINDOW_FILE_OFFSET - DriveImage::HEAD_BYTES;
-constexpr std::uint64_t WINDOW_FILE_END = WINDOW_SHIFT + DriveImage::IMAGE_BYTES;
+using ahdi::WINDOW_FILE_END;
+using ahdi::WINDOW_SHIFT;
 constexpr std::size_t MAX_WINDOW_PART = 65536;
 
 struct Request {
@@ -367,10 +368,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(bufferMatches(image.pImage, root, window, writeWindow));
             FUZZ_CHECK(image.partitionOffset == loadedOffset);
             const std::uint8_t* boot = g_expected.data() + loadedOffset;
-            FUZZ_CHECK(image.bytesPerSector == littleEndian16(boot + 11));
-            FUZZ_CHECK(image.fatCount == boot[16]);
-            FUZZ_CHECK(image.rootEntries == littleEndian16(boot + 17));
-            FUZZ_CHECK(image.sectorsPerFat == std::int16_t(littleEndian16(boot + 22)));
+            FUZZ_CHECK(image.bytesPerSector == littleEndian16(boot + fat::BYTES_PER_SECTOR_AT));
+            FUZZ_CHECK(image.fatCount == boot[fat::FAT_COUNT_AT]);
+            FUZZ_CHECK(image.rootEntries == littleEndian16(boot + fat::ROOT_ENTRIES_AT));
+            FUZZ_CHECK(image.sectorsPerFat == std::int16_t(littleEndian16(boot + fat::SECTORS_PER_FAT_AT)));
         }
         for (const Request& r : requests) {
             const std::uint32_t length = std::uint32_t(image.bytesPerSector) * r.count;

@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1 || size > DriveImage::IMAGE_BYTES) {
+    if (size < 1 || size > ahdi::WINDOW_BYTES) {
         return 0;
     }
     const std::uint8_t flags = data[0];

@@ -31,13 +31,14 @@
 
 #include "CartridgeCommands.h"
 #include "AhdiRoot.h"
+#include "BootSector.h"
 #include "FuzzSupport.h"
 #include "VexloServer.h"
 
 namespace {
 
 constexpr std::size_t SETTINGS = 10;
-constexpr std::uint64_t WINDOW_SHIFT = DriveImage::WINDOW_FILE_OFFSET - DriveImage::HEAD_BYTES;
+using ahdi::WINDOW_SHIFT;
 constexpr std::uint32_t PARTITION_START = 2;
 
 struct Stream {
@@ -169,8 +170,8 @@ void writeImage() {
     }
     // A 512-byte parameter block so that Load accepts the image; the
     // harness sets its own values afterwards.
-    g_expected[PARTITION_START * 512 + 11] = 0;
-    g_expected[PARTITION_START * 512 + 12] = 2;
+    g_expected[PARTITION_START * 512 + fat::BYTES_PER_SECTOR_AT] = 0;
+    g_expected[PARTITION_START * 512 + fat::BYTES_PER_SECTOR_AT + 1] = 2;
 
     const int fd = ::open(g_path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
     bool ok = fd >= 0 && ::pwrite(fd, root.data(), root.size(), 0) == ssize_t(root.size());

@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "AtariImage.h"
+#include "FolderWalk.h"
+#include "BootSector.h"
+#include "ByteOrder.h"
 #include "Text.h"
 #include "platform/Platform.h"
 
@@ -126,64 +129,9 @@ int create(const std::vector<std::string>& args) {
     if (!writeImageFile(image, out, error)) return fail(error);
     const std::uint32_t sectors512 = std::uint32_t(image.partition.size() / 512);
     std::printf("%s: %s partition of %u KB at file sector %u; FAT16, %u clusters of %u bytes (%u-byte sectors)\n",
-                printable(out).c_str(), sectors512 >= BIG_PARTITION_SECTORS ? "BGM" : "GEM", image.sizeKb, SERVED_FILE_SECTOR,
+                printable(out).c_str(), ahdi::partitionIdFor(sectors512), image.sizeKb, SERVED_FILE_SECTOR,
                 image.clusterCount, image.sectorsPerCluster * image.bytesPerSector, image.bytesPerSector);
     return OK;
-}
-
-struct TreeCount {
-    std::uint32_t files = 0;
-    std::uint32_t folders = 0;
-    std::uint64_t bytes = 0;
-};
-
-// Walks a folder and its sub-folders; `visit` sees each entry with its path.
-template <typename Visit>
-bool walk(Walker& walker, std::uint32_t cluster, const std::string& prefix, std::size_t depth, Visit&& visit,
-          std::string& error) {
-    if (depth > 64) {
-        error = "folders nested deeper than 64 levels at " + prefix;
-        return false;
-    }
-    std::vector<Entry> entries;
-    if (!walker.listFolder(cluster, entries, error)) {
-        error = (prefix.empty() ? "/" : prefix) + ": " + error;
-        return false;
-    }
-    for (const Entry& e : entries) {
-        const std::string path = prefix + "/" + e.name;
-        if (!visit(e, path, error)) return false;
-        if (e.folder()) {
-            if (e.firstCluster == 0) {
-                error = path + ": a folder with no cluster";
-                return false;
-            }
-            if (!walk(walker, e.firstCluster, path, depth + 1, visit, error)) return false;
-        }
-    }
-    return true;
-}
-
-// Checks every folder and every file's chain and size, as reading them all would.
-bool checkTree(const Volume& volume, TreeCount& count, std::string& error) {
-    Walker walker(volume);
-    return walk(
-        walker, 0, "", 0,
-        [&](const Entry& e, const std::string& path, std::string& why) {
-            if (e.folder()) {
-                ++count.folders;
-                return true;
-            }
-            ++count.files;
-            count.bytes += e.size;
-            Bytes content;
-            if (!walker.readFile(e, content, why)) {
-                why = path + ": " + why;
-                return false;
-            }
-            return true;
-        },
-        error);
 }
 
 bool openImage(const std::string& path, Bytes& buffer, Volume& volume, std::string& error) {
@@ -200,10 +148,12 @@ bool openImage(const std::string& path, Bytes& buffer, Volume& volume, std::stri
 bool plausibleBootSector(const std::string& path, std::uint64_t offset) {
     std::uint8_t b[512] = {};
     if (!readFileBytes(path, offset, b, sizeof b)) return false;
-    const std::uint32_t bps = b[11] | b[12] << 8;
-    const std::uint32_t spc = b[13];
+    const std::uint32_t bps = littleEndian16(b + fat::BYTES_PER_SECTOR_AT);
+    const std::uint32_t spc = b[fat::SECTORS_PER_CLUSTER_AT];
+    const std::uint8_t fats = b[fat::FAT_COUNT_AT];
     return bps >= 512 && bps <= 8192 && (bps & (bps - 1)) == 0 && spc != 0 && (spc & (spc - 1)) == 0 &&
-           (b[14] | b[15]) != 0 && (b[16] == 1 || b[16] == 2) && (b[17] | b[18]) != 0;
+           littleEndian16(b + fat::RESERVED_SECTORS_AT) != 0 && (fats == 1 || fats == 2) &&
+           littleEndian16(b + fat::ROOT_ENTRIES_AT) != 0;
 }
 
 int info(const std::string& path) {
@@ -215,10 +165,10 @@ int info(const std::string& path) {
     const RootSector root = readRootSector(window);
     std::printf("Image: %s, %llu bytes\n", printable(path).c_str(), static_cast<unsigned long long>(fileSize));
     std::printf("Window: the server loads file bytes 0-1023 and %u-%llu (sectors %u-%llu) into its %u-byte buffer\n",
-                DriveImage::WINDOW_FILE_OFFSET,
-                static_cast<unsigned long long>(WINDOW_SHIFT + DriveImage::IMAGE_BYTES - 1), SERVED_FILE_SECTOR,
-                static_cast<unsigned long long>((WINDOW_SHIFT + DriveImage::IMAGE_BYTES) / 512 - 1),
-                DriveImage::IMAGE_BYTES);
+                ahdi::WINDOW_FILE_OFFSET,
+                static_cast<unsigned long long>(WINDOW_SHIFT + ahdi::WINDOW_BYTES - 1), SERVED_FILE_SECTOR,
+                static_cast<unsigned long long>((WINDOW_SHIFT + ahdi::WINDOW_BYTES) / 512 - 1),
+                ahdi::WINDOW_BYTES);
     std::printf("Root sector: word sum 0x%04X, %s\n", root.wordSum,
                 root.checksumOk() ? "as the server needs" : "the server needs 0x1234 (\"Bad root checksum\")");
     std::printf("Partition 0: flags 0x%02X (%s), id %s, start sector %u, %u sectors (%u KB); disk %u sectors\n",
@@ -239,13 +189,13 @@ int info(const std::string& path) {
     if (!root.bootInWindow()) {
         std::printf("Boot sector: buffer offset %llu is outside the %u-byte window (\"Partition outside drive image "
                     "window\")\n",
-                    static_cast<unsigned long long>(bootBuffer), DriveImage::IMAGE_BYTES);
+                    static_cast<unsigned long long>(bootBuffer), ahdi::WINDOW_BYTES);
     } else {
         const std::uint64_t fileOffset = fileOffsetOfBuffer(bootBuffer);
         std::printf("Boot sector: buffer offset %llu = file offset %llu (file sector %llu), %s\n",
                     static_cast<unsigned long long>(bootBuffer), static_cast<unsigned long long>(fileOffset),
                     static_cast<unsigned long long>(fileOffset / 512),
-                    bootBuffer < DriveImage::HEAD_BYTES ? "inside the root sectors"
+                    bootBuffer < ahdi::HEAD_BYTES ? "inside the root sectors"
                     : fileOffset + 512 > fileSize       ? "beyond the file's end: the server sees zeros there"
                                                         : "inside the window");
         bootUsable = fileOffset + 512 <= fileSize;
@@ -255,12 +205,12 @@ int info(const std::string& path) {
             std::printf("Note: the file holds a boot sector at file offset %llu, where an ordinary disk has "
                         "partition 0; the server needs it at file offset %u (start sector %u, file sector %u); "
                         "%s.\n",
-                        static_cast<unsigned long long>(ordinary), DriveImage::WINDOW_FILE_OFFSET,
+                        static_cast<unsigned long long>(ordinary), ahdi::WINDOW_FILE_OFFSET,
                         SERVED_START_SECTOR, SERVED_FILE_SECTOR, rebuild.c_str());
         } else if (!bootUsable) {
             std::printf("Note: the server needs partition 0 at file offset %u (start sector %u, file sector %u); "
                         "%s.\n",
-                        DriveImage::WINDOW_FILE_OFFSET, SERVED_START_SECTOR, SERVED_FILE_SECTOR, rebuild.c_str());
+                        ahdi::WINDOW_FILE_OFFSET, SERVED_START_SECTOR, SERVED_FILE_SECTOR, rebuild.c_str());
         }
     }
 
@@ -349,9 +299,7 @@ int list(const std::string& image, const std::string& path) {
     for (char c : path) prefix += c == '\\' ? '/' : c;
     while (!prefix.empty() && prefix.back() == '/') prefix.pop_back();
     if (!prefix.empty() && prefix[0] != '/') prefix = "/" + prefix;
-    for (char& c : prefix) {
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    }
+    prefix = upperAscii(prefix);
     const bool ok = walk(
         walker, start.firstCluster, prefix, 0,
         [&](const Entry& e, const std::string& shown, std::string&) {

@@ -48,3 +48,5 @@ static_assert(sizeof(PinRecord) == 4);
 constexpr std::uint32_t SECTOR_REPLY_HEAD = 5;
 constexpr std::uint32_t SECTOR_REPLY_OVERHEAD = 14;
 constexpr std::uint32_t SECTOR_REPLY_BUFFER = 16388;
+// The most sector data one reply carries.
+constexpr std::uint32_t SECTOR_REPLY_MOST_DATA = SECTOR_REPLY_BUFFER - SECTOR_REPLY_OVERHEAD;

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "AhdiRootSector.h"
+#include "BootSector.h"
 
 // The emulated Atari reads disks on its own, sharing no reading code with
 // the server or vexlo-image: in the tests it is their independent referee.
@@ -44,10 +45,10 @@ struct Entry {
     std::uint32_t firstCluster = 0;
 };
 
-constexpr std::uint32_t ENTRY_SIZE = 32;
-constexpr std::uint8_t ATTR_VOLUME = 0x08;
-constexpr std::uint8_t ATTR_FOLDER = 0x10;
-constexpr std::uint8_t ATTR_LONG_NAME = 0x0F;
+constexpr std::uint32_t ENTRY_SIZE = fat::ENTRY_BYTES;
+using fat::ATTR_FOLDER;
+using fat::ATTR_LONG_NAME;
+using fat::ATTR_VOLUME;
 
 std::string format(const char* fmt, auto... args) {
     const int length = std::snprintf(nullptr, 0, fmt, args...);
@@ -176,23 +177,23 @@ bool readBootSector(Disk& disk, std::string& error) {
         error = "boot sector request failed: " + why;
         return false;
     }
-    if (boot.size() < 512) {
+    if (boot.size() < fat::BOOT_SECTOR_BYTES) {
         error = format("boot sector reply of %zu bytes is shorter than 512", boot.size());
         return false;
     }
     const std::uint8_t* b = boot.data();
     Volume& vol = disk.vol;
-    vol.bytesPerSector = le16(b + 11);
-    vol.sectorsPerCluster = b[13];
-    vol.reservedSectors = le16(b + 14);
-    vol.fatCount = b[16];
-    vol.rootEntries = le16(b + 17);
-    vol.totalSectors = le16(b + 19);
-    if (vol.totalSectors == 0) vol.totalSectors = le32(b + 32);
-    vol.sectorsPerFat = le16(b + 22);
+    vol.bytesPerSector = le16(b + fat::BYTES_PER_SECTOR_AT);
+    vol.sectorsPerCluster = b[fat::SECTORS_PER_CLUSTER_AT];
+    vol.reservedSectors = le16(b + fat::RESERVED_SECTORS_AT);
+    vol.fatCount = b[fat::FAT_COUNT_AT];
+    vol.rootEntries = le16(b + fat::ROOT_ENTRIES_AT);
+    vol.totalSectors = le16(b + fat::TOTAL_SECTORS_AT);
+    if (vol.totalSectors == 0) vol.totalSectors = le32(b + fat::TOTAL_SECTORS_32_AT);
+    vol.sectorsPerFat = le16(b + fat::SECTORS_PER_FAT_AT);
 
     const std::uint32_t bps = vol.bytesPerSector;
-    if (!powerOfTwo(bps) || bps < 512 || bps > ATARI_MAX_REPLY_DATA) {
+    if (!powerOfTwo(bps) || bps < 512 || bps > SECTOR_REPLY_MOST_DATA) {
         error = format("bad BPB: %u bytes per sector", bps);
         return false;
     }
@@ -232,15 +233,16 @@ bool readBootSector(Disk& disk, std::string& error) {
     const std::uint64_t entries = vol.clusterCount + 2;
     const bool fits16 = fatBytes >= entries * 2;
     const bool fits12 = fatBytes >= (entries * 3 + 1) / 2 && vol.clusterCount <= 0xFF4;
-    const std::string typeText(reinterpret_cast<const char*>(b + 54), 8);
+    const std::string typeText(reinterpret_cast<const char*>(b + fat::FAT_TYPE_TEXT_AT), 8);
+    const bool extended = b[fat::EXTENDED_SIGNATURE_AT] == fat::EXTENDED_SIGNATURE;
     int stated = 0;
-    if (b[38] == 0x29 && typeText == "FAT12   ") stated = 12;
-    if (b[38] == 0x29 && typeText == "FAT16   ") stated = 16;
+    if (extended && typeText == "FAT12   ") stated = 12;
+    if (extended && typeText == "FAT16   ") stated = 16;
     if ((!fits12 && !fits16) || (stated == 12 && !fits12) || (stated == 16 && !fits16)) {
         error = format("bad BPB: a FAT of %u sectors cannot hold %u clusters", vol.sectorsPerFat, vol.clusterCount);
         return false;
     }
-    vol.maxPerRequest = std::min<std::uint32_t>(ATARI_MAX_REPLY_DATA / bps, 255);
+    vol.maxPerRequest = std::min<std::uint32_t>(SECTOR_REPLY_MOST_DATA / bps, 255);
     if (!readSectors(disk, vol.reservedSectors, vol.sectorsPerFat, vol.fat, error)) {
         error = "reading the FAT: " + error;
         return false;
@@ -272,9 +274,12 @@ std::string safeName(const std::string& name) {
 }
 
 std::string entryName(const std::uint8_t* e) {
-    std::string base(reinterpret_cast<const char*>(e), 8);
-    std::string ext(reinterpret_cast<const char*>(e + 8), 3);
-    if (static_cast<std::uint8_t>(base[0]) == 0x05) base[0] = static_cast<char>(0xE5);  // a real 0xE5 first byte
+    std::string base(reinterpret_cast<const char*>(e), fat::ENTRY_EXTENSION_AT);
+    std::string ext(reinterpret_cast<const char*>(e + fat::ENTRY_EXTENSION_AT),
+                    fat::ENTRY_NAME_BYTES - fat::ENTRY_EXTENSION_AT);
+    if (static_cast<std::uint8_t>(base[0]) == fat::ENTRY_E5_NAME) {
+        base[0] = static_cast<char>(fat::ENTRY_DELETED);  // a real 0xE5 first byte
+    }
     while (!base.empty() && base.back() == ' ') base.pop_back();
     while (!ext.empty() && ext.back() == ' ') ext.pop_back();
     return ext.empty() ? base : base + "." + ext;
@@ -284,16 +289,16 @@ void parseEntries(const std::vector<std::uint8_t>& raw, std::vector<Entry>& entr
     entries.clear();
     for (std::size_t off = 0; off + ENTRY_SIZE <= raw.size(); off += ENTRY_SIZE) {
         const std::uint8_t* e = &raw[off];
-        if (e[0] == 0x00) break;  // no entries after this one
-        if (e[0] == 0xE5) continue;
-        const std::uint8_t attr = e[11];
+        if (e[0] == fat::ENTRY_END) break;  // no entries after this one
+        if (e[0] == fat::ENTRY_DELETED) continue;
+        const std::uint8_t attr = e[fat::ENTRY_ATTRIBUTES_AT];
         if ((attr & ATTR_LONG_NAME) == ATTR_LONG_NAME || (attr & ATTR_VOLUME)) continue;
         Entry entry;
         entry.name = entryName(e);
         if (entry.name == "." || entry.name == "..") continue;
         entry.folder = (attr & ATTR_FOLDER) != 0;
-        entry.firstCluster = le16(e + 26);
-        entry.size = le32(e + 28);
+        entry.firstCluster = le16(e + fat::ENTRY_CLUSTER_AT);
+        entry.size = le32(e + fat::ENTRY_SIZE_AT);
         entries.push_back(entry);
     }
 }
@@ -504,7 +509,7 @@ bool dumpPartition(Disk& disk, const std::string& file) {
     std::uint8_t root[ahdi::ROOT_BYTES] = {};
     putBigEndian32(root + ahdi::DISK_SECTORS_AT, DUMP_PARTITION_START + sectors512);
     root[ahdi::PARTITION_FLAGS_AT] = 1;
-    std::copy_n(sectors512 >= ahdi::BIG_PARTITION_SECTORS ? "BGM" : "GEM", 3, root + ahdi::PARTITION_ID_AT);
+    std::copy_n(ahdi::partitionIdFor(sectors512), 3, root + ahdi::PARTITION_ID_AT);
     putBigEndian32(root + ahdi::PARTITION_START_AT, DUMP_PARTITION_START);
     putBigEndian32(root + ahdi::PARTITION_SECTORS_AT, sectors512);
     ahdi::setRootWordSum(root);

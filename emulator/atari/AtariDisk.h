@@ -8,15 +8,13 @@
 #include <string>
 #include <vector>
 
-// Largest sector data one reply carries: the server's 16388-byte reply
-// buffer less the 14 bytes of framing.
-constexpr std::uint32_t ATARI_MAX_REPLY_DATA = 16374;
+#include "CartridgeCommands.h"
 
 // Asks for `count` logical sectors of the partition from `first` on (sector 0
 // is the partition's boot sector, exactly as cmdReadSector carries it). On
 // success `data` holds count * bytesPerSector bytes; on failure the callback
 // says why in `error`. The reader never asks for more than
-// ATARI_MAX_REPLY_DATA / bytesPerSector sectors at once (count 1 for the boot
+// SECTOR_REPLY_MOST_DATA / bytesPerSector sectors at once (count 1 for the boot
 // sector, before the sector size is known).
 using RequestSectors = std::function<bool(std::uint16_t first, std::uint8_t count,
                                           std::vector<std::uint8_t>& data, std::string& error)>;

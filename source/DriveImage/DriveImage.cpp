@@ -6,6 +6,7 @@
 #include <new>
 
 #include "AhdiRootSector.h"
+#include "BootSector.h"
 #include "ByteOrder.h"
 #include "Console.h"
 
@@ -31,8 +32,6 @@ std::size_t readOrZero(std::FILE* file, std::uint8_t* destination, std::size_t c
     }
     return got;
 }
-
-constexpr std::uint32_t BOOT_SECTOR_BYTES = 512;
 
 }  // namespace
 
@@ -98,7 +97,7 @@ int DriveImage::checkLoaded(const char* path, std::size_t filled) {
     partitionOffset = partitionStart * 512;
     // The boot sector must lie inside the window, or its BPB would be read
     // from outside the buffer.
-    if (std::uint64_t(partitionStart) * 512 + BOOT_SECTOR_BYTES > IMAGE_BYTES) {
+    if (std::uint64_t(partitionStart) * 512 + fat::BOOT_SECTOR_BYTES > IMAGE_BYTES) {
         consoleFprintf(stderr, "Partition outside drive image window (%s)\n", path);
         release();
         return -5;
@@ -119,15 +118,15 @@ int DriveImage::checkLoaded(const char* path, std::size_t filled) {
 
 void DriveImage::ReadBootSector() {
     const std::uint8_t* boot = pImage + partitionOffset;
-    bytesPerSector = littleEndian16(boot + 11);
-    sectorsPerCluster = boot[13];
-    reservedSectors = littleEndian16(boot + 14);
-    fatCount = std::int16_t(boot[16]);
-    rootEntries = littleEndian16(boot + 17);
-    totalSectors = littleEndian16(boot + 19);
-    sectorsPerFat = std::int16_t(littleEndian16(boot + 22));
-    sectorsPerTrack = littleEndian16(boot + 24);
-    sideCount = littleEndian16(boot + 26);
+    bytesPerSector = littleEndian16(boot + fat::BYTES_PER_SECTOR_AT);
+    sectorsPerCluster = boot[fat::SECTORS_PER_CLUSTER_AT];
+    reservedSectors = littleEndian16(boot + fat::RESERVED_SECTORS_AT);
+    fatCount = std::int16_t(boot[fat::FAT_COUNT_AT]);
+    rootEntries = littleEndian16(boot + fat::ROOT_ENTRIES_AT);
+    totalSectors = littleEndian16(boot + fat::TOTAL_SECTORS_AT);
+    sectorsPerFat = std::int16_t(littleEndian16(boot + fat::SECTORS_PER_FAT_AT));
+    sectorsPerTrack = littleEndian16(boot + fat::SECTORS_PER_TRACK_AT);
+    sideCount = littleEndian16(boot + fat::SIDES_AT);
 }
 
 bool DriveImage::ReadSectors(std::uint16_t first, std::uint8_t count, std::uint8_t* destination) {

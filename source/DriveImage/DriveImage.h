@@ -5,13 +5,14 @@
 #include <cstdint>
 #include <memory>
 
+#include "ServedWindow.h"
+
 class DriveImage {
 public:
-    static constexpr std::uint32_t IMAGE_BYTES = 20971520;
-    // Buffer bytes 0-1023 hold the file's first two sectors; the rest of the
-    // buffer holds the file from this offset on (sector 127202).
-    static constexpr std::uint32_t HEAD_BYTES = 1024;
-    static constexpr std::uint32_t WINDOW_FILE_OFFSET = 65127424;
+    // The window's geometry, as the format lays it out.
+    static constexpr std::uint32_t IMAGE_BYTES = ahdi::WINDOW_BYTES;
+    static constexpr std::uint32_t HEAD_BYTES = ahdi::HEAD_BYTES;
+    static constexpr std::uint32_t WINDOW_FILE_OFFSET = ahdi::WINDOW_FILE_OFFSET;
 
     DriveImage() = default;
     ~DriveImage();

@@ -410,7 +410,7 @@ TEST(AtariDump, WritesAPlainImageOfEveryPartitionSector) {
     EXPECT_EQ(be32(image, 0x1CE), partition / 512) << "partition sectors";
     EXPECT_TRUE(std::all_of(image.begin() + 512, image.begin() + 1024, [](std::uint8_t b) { return b == 0; }));
     EXPECT_TRUE(std::equal(vol.bytes.begin(), vol.bytes.end(), image.begin() + 1024)) << "partition bytes";
-    for (const Request& r : disk.requests) EXPECT_LE(r.count * 512u, ATARI_MAX_REPLY_DATA);
+    for (const Request& r : disk.requests) EXPECT_LE(r.count * 512u, SECTOR_REPLY_MOST_DATA);
     EXPECT_NE(run.log.find("dump: 104 sectors of 512 bytes"), std::string::npos) << run.log;
 }
 
@@ -468,7 +468,7 @@ TEST_P(AtariImageTest, EveryFileReadsBackByteForByte) {
     int largest = 0;
     for (const Request& r : disk.requests) {
         EXPECT_GE(r.count, 1);
-        EXPECT_LE(r.count * disk.bytesPerSector, ATARI_MAX_REPLY_DATA);
+        EXPECT_LE(r.count * disk.bytesPerSector, SECTOR_REPLY_MOST_DATA);
         largest = std::max<int>(largest, r.count);
     }
     EXPECT_EQ(largest, c.maxCount);

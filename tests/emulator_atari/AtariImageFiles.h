@@ -12,7 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "AhdiRootSector.h"
 #include "AtariDisk.h"
+#include "BootSector.h"
+#include "ServedWindow.h"
 
 namespace atari_test {
 
@@ -112,34 +115,34 @@ struct MemoryDisk {
 
 // The partition as the server's window presents it: root sector checked,
 // partition entry 0 at its start sector, buffer offsets from 1024 on
-// mapped to file offset + 65126400.
+// mapped to file offset + ahdi::WINDOW_SHIFT.
 inline bool loadServedPartition(const std::filesystem::path& image, MemoryDisk& disk, std::string& why) {
     std::ifstream in(image, std::ios::binary);
-    Bytes root(512);
-    in.read(reinterpret_cast<char*>(root.data()), 512);
+    Bytes root(ahdi::ROOT_BYTES);
+    in.read(reinterpret_cast<char*>(root.data()), ahdi::ROOT_BYTES);
     std::uint32_t sum = 0;
     for (int i = 0; i < 256; ++i) sum += (root[2 * i] << 8) | root[2 * i + 1];
-    if ((sum & 0xFFFF) != 0x1234 || !(root[454] & 1)) {
+    if ((sum & 0xFFFF) != ahdi::ROOT_WORD_SUM || !(root[ahdi::PARTITION_FLAGS_AT] & 1)) {
         why = "root sector checksum or active flag wrong";
         return false;
     }
-    auto be32 = [&](int at) {
+    auto be32 = [&](std::size_t at) {
         return (std::uint32_t{root[at]} << 24) | (root[at + 1] << 16) | (root[at + 2] << 8) | root[at + 3];
     };
-    const std::uint64_t bufferOffset = std::uint64_t{be32(458)} * 512;
-    const std::uint64_t length = std::uint64_t{be32(462)} * 512;
-    if (bufferOffset < 1024 || bufferOffset + length > 20971520) {
+    const std::uint64_t bufferOffset = std::uint64_t{be32(ahdi::PARTITION_START_AT)} * 512;
+    const std::uint64_t length = std::uint64_t{be32(ahdi::PARTITION_SECTORS_AT)} * 512;
+    if (bufferOffset < ahdi::HEAD_BYTES || bufferOffset + length > ahdi::WINDOW_BYTES) {
         why = "partition outside the window";
         return false;
     }
     disk.partition.assign(length, 0);
-    in.seekg(static_cast<std::streamoff>(bufferOffset + 65126400));
+    in.seekg(static_cast<std::streamoff>(ahdi::fileOffsetOfBuffer(bufferOffset)));
     in.read(reinterpret_cast<char*>(disk.partition.data()), static_cast<std::streamsize>(length));
     if (!in) {
         why = "file shorter than its partition";
         return false;
     }
-    disk.bytesPerSector = disk.partition[11] | (disk.partition[12] << 8);
+    disk.bytesPerSector = disk.partition[fat::BYTES_PER_SECTOR_AT] | (disk.partition[fat::BYTES_PER_SECTOR_AT + 1] << 8);
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "AtariImage.h"
+#include "DriveImage.h"
 
 namespace fs = std::filesystem;
 using atari::Bytes;

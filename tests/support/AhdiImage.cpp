@@ -5,6 +5,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "BootSector.h"
 #include "ByteOrder.h"
 #include "TempFolder.h"
 
@@ -20,10 +21,6 @@ bool writeAt(std::fstream& file, std::uint64_t offset, const std::vector<std::ui
 
 }  // namespace
 
-std::uint64_t fileOffsetOfBuffer(std::uint64_t bufferOffset) {
-    return bufferOffset < 1024 ? bufferOffset : bufferOffset + WINDOW_SHIFT;
-}
-
 void AhdiImage::put(std::uint64_t fileOffset, std::vector<std::uint8_t> data) {
     extra.emplace_back(fileOffset, std::move(data));
 }
@@ -37,19 +34,19 @@ void AhdiImage::putSector(std::uint32_t sector, std::vector<std::uint8_t> data) 
 }
 
 std::vector<std::uint8_t> AhdiImage::bootSector() const {
-    std::vector<std::uint8_t> b(512, 0);
+    std::vector<std::uint8_t> b(fat::BOOT_SECTOR_BYTES, 0);
     b[0] = 0x60;  // a 68k branch, as real boot sectors start
     b[1] = 0x38;
-    putLittleEndian16(b.data() + 11, bpb.bytesPerSector);
-    b[13] = bpb.sectorsPerCluster;
-    putLittleEndian16(b.data() + 14, bpb.reservedSectors);
-    b[16] = bpb.fatCount;
-    putLittleEndian16(b.data() + 17, bpb.rootEntries);
-    putLittleEndian16(b.data() + 19, bpb.totalSectors);
-    b[21] = bpb.media;
-    putLittleEndian16(b.data() + 22, bpb.sectorsPerFat);
-    putLittleEndian16(b.data() + 24, bpb.sectorsPerTrack);
-    putLittleEndian16(b.data() + 26, bpb.sideCount);
+    putLittleEndian16(b.data() + fat::BYTES_PER_SECTOR_AT, bpb.bytesPerSector);
+    b[fat::SECTORS_PER_CLUSTER_AT] = bpb.sectorsPerCluster;
+    putLittleEndian16(b.data() + fat::RESERVED_SECTORS_AT, bpb.reservedSectors);
+    b[fat::FAT_COUNT_AT] = bpb.fatCount;
+    putLittleEndian16(b.data() + fat::ROOT_ENTRIES_AT, bpb.rootEntries);
+    putLittleEndian16(b.data() + fat::TOTAL_SECTORS_AT, bpb.totalSectors);
+    b[fat::MEDIA_AT] = bpb.media;
+    putLittleEndian16(b.data() + fat::SECTORS_PER_FAT_AT, bpb.sectorsPerFat);
+    putLittleEndian16(b.data() + fat::SECTORS_PER_TRACK_AT, bpb.sectorsPerTrack);
+    putLittleEndian16(b.data() + fat::SIDES_AT, bpb.sideCount);
     return b;
 }
 
@@ -83,7 +80,7 @@ bool AhdiImage::write(const std::string& path) const {
         file.read(reinterpret_cast<char*>(first.data()), std::streamsize(first.size()));
         file.clear();
         setRootWordSum(first.data(), rootWordSum);
-        if (!writeAt(file, 510, {first[510], first[511]})) {
+        if (!writeAt(file, WORD_SUM_FIX_AT, {first[WORD_SUM_FIX_AT], first[WORD_SUM_FIX_AT + 1]})) {
             return false;
         }
     }

@@ -10,16 +10,9 @@
 #include <vector>
 
 #include "AhdiRoot.h"
+#include "ServedWindow.h"
 
 namespace ahdi {
-
-// The loader's window: buffer bytes 0-1023 are file bytes 0-1023, buffer
-// byte X from 1024 on is file byte X + WINDOW_SHIFT.
-constexpr std::uint64_t WINDOW_SHIFT = 65126400;
-constexpr std::uint64_t WINDOW_BYTES = 20971520;
-constexpr std::uint64_t WINDOW_FILE_END = WINDOW_BYTES + WINDOW_SHIFT;  // 86097920
-
-std::uint64_t fileOffsetOfBuffer(std::uint64_t bufferOffset);
 
 struct Bpb {
     std::uint16_t bytesPerSector = 512;

@@ -5,7 +5,9 @@
 #include <set>
 
 #include "AtariImage.h"
+#include "BootSector.h"
 #include "ByteOrder.h"
+#include "CartridgeCommands.h"
 #include "Text.h"
 #include "platform/Platform.h"
 
@@ -25,9 +27,9 @@ void copyWindow(const Window& window, std::uint64_t offset, std::size_t count, s
     std::memset(out + have, 0, count - have);
 }
 
-constexpr std::uint32_t ENTRY_BYTES = 32;
-constexpr std::uint8_t ATTR_VOLUME = 0x08;
-constexpr std::uint8_t ATTR_LONG_NAME = 0x0F;
+using fat::ATTR_LONG_NAME;
+using fat::ATTR_VOLUME;
+using fat::ENTRY_BYTES;
 constexpr std::size_t MAX_FOLDER_DEPTH = 64;
 
 std::uint32_t fatEntry(const Volume& v, std::uint32_t cluster) {
@@ -36,13 +38,6 @@ std::uint32_t fatEntry(const Volume& v, std::uint32_t cluster) {
     }
     const std::uint32_t pair = le16(&v.fat[cluster + cluster / 2]);
     return (cluster & 1) ? pair >> 4 : pair & 0x0FFF;
-}
-
-std::string upper(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    }
-    return text;
 }
 
 }  // namespace
@@ -69,16 +64,16 @@ bool loadWindow(const std::string& path, Bytes& buffer, std::uint64_t& fileSize,
     bool ok = platform::fileLength(fd, fileSize);
     if (ok) {
         // Only what the file supplies is kept; the rest of the window reads as zeros.
-        const std::size_t head = std::size_t(std::min<std::uint64_t>(fileSize, DriveImage::HEAD_BYTES));
+        const std::size_t head = std::size_t(std::min<std::uint64_t>(fileSize, ahdi::HEAD_BYTES));
         std::size_t tail = 0;
-        if (fileSize > DriveImage::WINDOW_FILE_OFFSET) {
-            tail = std::size_t(std::min<std::uint64_t>(fileSize - DriveImage::WINDOW_FILE_OFFSET,
-                                                       DriveImage::IMAGE_BYTES - DriveImage::HEAD_BYTES));
+        if (fileSize > ahdi::WINDOW_FILE_OFFSET) {
+            tail = std::size_t(std::min<std::uint64_t>(fileSize - ahdi::WINDOW_FILE_OFFSET,
+                                                       ahdi::WINDOW_BYTES - ahdi::HEAD_BYTES));
         }
-        buffer.assign(tail != 0 ? DriveImage::HEAD_BYTES + tail : head, 0);
+        buffer.assign(tail != 0 ? ahdi::HEAD_BYTES + tail : head, 0);
         ok = platform::readFileAt(fd, 0, buffer.data(), head) &&
              (tail == 0 ||
-              platform::readFileAt(fd, DriveImage::WINDOW_FILE_OFFSET, buffer.data() + DriveImage::HEAD_BYTES, tail));
+              platform::readFileAt(fd, ahdi::WINDOW_FILE_OFFSET, buffer.data() + ahdi::HEAD_BYTES, tail));
     }
     platform::closeFile(fd);
     if (!ok) error = "cannot read " + printable(path);
@@ -111,15 +106,11 @@ RootSector readRootSector(const Window& window) {
     return root;
 }
 
-std::uint64_t fileOffsetOfBuffer(std::uint64_t bufferOffset) {
-    return bufferOffset < DriveImage::HEAD_BYTES ? bufferOffset : bufferOffset + WINDOW_SHIFT;
-}
-
 bool openVolume(const Window& window, std::uint64_t partitionOffset, Volume& v, std::string& error) {
     v = Volume{};
     v.window = window;
     v.partitionOffset = partitionOffset;
-    if (partitionOffset + 512 > DriveImage::IMAGE_BYTES) {
+    if (partitionOffset + 512 > ahdi::WINDOW_BYTES) {
         error = "the partition's boot sector lies outside the window";
         return false;
     }
@@ -128,21 +119,21 @@ bool openVolume(const Window& window, std::uint64_t partitionOffset, Volume& v, 
                        static_cast<unsigned long long>(fileOffsetOfBuffer(partitionOffset)));
         return false;
     }
-    std::uint8_t b[512];
+    std::uint8_t b[fat::BOOT_SECTOR_BYTES];
     copyWindow(window, partitionOffset, sizeof b, b);
-    v.bytesPerSector = le16(b + 11);
-    v.sectorsPerCluster = b[13];
-    v.reservedSectors = le16(b + 14);
-    v.fatCount = b[16];
-    v.rootEntries = le16(b + 17);
-    v.totalSectors = le16(b + 19);
-    v.media = b[21];
-    v.sectorsPerFat = le16(b + 22);
-    v.sectorsPerTrack = le16(b + 24);
-    v.sides = le16(b + 26);
+    v.bytesPerSector = le16(b + fat::BYTES_PER_SECTOR_AT);
+    v.sectorsPerCluster = b[fat::SECTORS_PER_CLUSTER_AT];
+    v.reservedSectors = le16(b + fat::RESERVED_SECTORS_AT);
+    v.fatCount = b[fat::FAT_COUNT_AT];
+    v.rootEntries = le16(b + fat::ROOT_ENTRIES_AT);
+    v.totalSectors = le16(b + fat::TOTAL_SECTORS_AT);
+    v.media = b[fat::MEDIA_AT];
+    v.sectorsPerFat = le16(b + fat::SECTORS_PER_FAT_AT);
+    v.sectorsPerTrack = le16(b + fat::SECTORS_PER_TRACK_AT);
+    v.sides = le16(b + fat::SIDES_AT);
 
     const std::uint32_t bps = v.bytesPerSector;
-    if (!powerOfTwo(bps) || bps < 512 || bps > MAX_REPLY_DATA) {
+    if (!powerOfTwo(bps) || bps < 512 || bps > SECTOR_REPLY_MOST_DATA) {
         error = format("bad boot sector: %u bytes per sector (the server hands out 512 to 8192)", bps);
         return false;
     }
@@ -218,7 +209,7 @@ bool readSectors(const Volume& v, std::uint32_t first, std::uint32_t count, Byte
     }
     const std::uint64_t start = v.partitionOffset + std::uint64_t(first) * v.bytesPerSector;
     const std::uint64_t length = std::uint64_t(count) * v.bytesPerSector;
-    if (start + length > DriveImage::IMAGE_BYTES) {
+    if (start + length > ahdi::WINDOW_BYTES) {
         error = format("sectors %u-%u lie past the end of the window", first, first + count - 1);
         return false;
     }
@@ -295,22 +286,23 @@ bool Walker::listFolder(std::uint32_t cluster, std::vector<Entry>& entries, std:
     for (std::size_t at = 0; at + ENTRY_BYTES <= raw.size(); at += ENTRY_BYTES) {
         const std::uint8_t* e = raw.data() + at;
         const std::size_t index = at / ENTRY_BYTES;
-        if (e[0] == 0) {
+        if (e[0] == fat::ENTRY_END) {
             break;
         }
-        if (e[0] == 0xE5 || e[11] == ATTR_LONG_NAME || (e[11] & ATTR_VOLUME) != 0) {
+        const std::uint8_t attributes = e[fat::ENTRY_ATTRIBUTES_AT];
+        if (e[0] == fat::ENTRY_DELETED || attributes == ATTR_LONG_NAME || (attributes & ATTR_VOLUME) != 0) {
             continue;
         }
-        const std::string raw11(reinterpret_cast<const char*>(e), 11);
+        const std::string raw11(reinterpret_cast<const char*>(e), fat::ENTRY_NAME_BYTES);
         // A sub-folder's own "." and ".." come first; anywhere else they would
         // name the folder itself or its parent on the host.
         if (cluster != 0 && ((index == 0 && raw11 == ".          ") || (index == 1 && raw11 == "..         "))) {
             continue;
         }
         Entry entry;
-        std::string base = raw11.substr(0, 8);
-        std::string ext = raw11.substr(8);
-        if (base[0] == 0x05) base[0] = char(0xE5);
+        std::string base = raw11.substr(0, fat::ENTRY_EXTENSION_AT);
+        std::string ext = raw11.substr(fat::ENTRY_EXTENSION_AT);
+        if (base[0] == fat::ENTRY_E5_NAME) base[0] = char(fat::ENTRY_DELETED);
         base.erase(base.find_last_not_of(' ') + 1);
         ext.erase(ext.find_last_not_of(' ') + 1);
         if (base.empty()) {
@@ -325,15 +317,15 @@ bool Walker::listFolder(std::uint32_t cluster, std::vector<Entry>& entries, std:
                            why.c_str());
             return false;
         }
-        if (!seen.insert(upper(entry.name)).second) {
+        if (!seen.insert(upperAscii(entry.name)).second) {
             error = format("folder entry %zu: a second entry named \"%s\"", index, printable(entry.name).c_str());
             return false;
         }
-        entry.attributes = e[11];
-        entry.time = std::uint16_t(le16(e + 22));
-        entry.date = std::uint16_t(le16(e + 24));
-        entry.firstCluster = le16(e + 26);
-        entry.size = le16(e + 28) | le16(e + 30) << 16;
+        entry.attributes = attributes;
+        entry.time = std::uint16_t(le16(e + fat::ENTRY_TIME_AT));
+        entry.date = std::uint16_t(le16(e + fat::ENTRY_DATE_AT));
+        entry.firstCluster = le16(e + fat::ENTRY_CLUSTER_AT);
+        entry.size = le16(e + fat::ENTRY_SIZE_AT) | le16(e + fat::ENTRY_SIZE_AT + 2) << 16;
         entries.push_back(entry);
     }
     return true;
@@ -346,8 +338,9 @@ std::string volumeLabel(const Volume& v) {
         raw.resize(std::size_t(v.rootEntries) * ENTRY_BYTES);
         for (std::size_t at = 0; at + ENTRY_BYTES <= raw.size() && raw[at] != 0; at += ENTRY_BYTES) {
             const std::uint8_t* e = raw.data() + at;
-            if (e[0] != 0xE5 && e[11] != ATTR_LONG_NAME && (e[11] & ATTR_VOLUME) != 0) {
-                std::string label(reinterpret_cast<const char*>(e), 11);
+            const std::uint8_t attributes = e[fat::ENTRY_ATTRIBUTES_AT];
+            if (e[0] != fat::ENTRY_DELETED && attributes != ATTR_LONG_NAME && (attributes & ATTR_VOLUME) != 0) {
+                std::string label(reinterpret_cast<const char*>(e), fat::ENTRY_NAME_BYTES);
                 label.erase(label.find_last_not_of(' ') + 1);
                 return label;
             }
@@ -398,12 +391,12 @@ bool Walker::readFile(const Entry& file, Bytes& content, std::string& error) {
 bool Walker::find(const std::string& path, Entry& found, std::string& error) {
     found = Entry{};
     found.name = "/";
-    found.attributes = 0x10;
+    found.attributes = fat::ATTR_FOLDER;
     std::vector<std::string> parts;
     std::string part;
     for (char c : path + "/") {
         if (c == '/' || c == '\\') {
-            if (!part.empty()) parts.push_back(upper(part));
+            if (!part.empty()) parts.push_back(upperAscii(part));
             part.clear();
         } else {
             part += c;

@@ -15,23 +15,17 @@
 #include <vector>
 
 #include "AhdiRootSector.h"
-#include "DriveImage.h"
+#include "BootSector.h"
+#include "ServedWindow.h"
 
 namespace atari {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Buffer offsets from HEAD_BYTES on hold file offset + WINDOW_SHIFT.
-constexpr std::uint64_t WINDOW_SHIFT = DriveImage::WINDOW_FILE_OFFSET - DriveImage::HEAD_BYTES;
-// A partition entry starting at this sector puts the boot sector at the
-// window's first file byte.
-constexpr std::uint32_t SERVED_START_SECTOR = DriveImage::HEAD_BYTES / 512;
-constexpr std::uint32_t SERVED_FILE_SECTOR = DriveImage::WINDOW_FILE_OFFSET / 512;
-// Most sector data one server reply carries (16388-byte buffer less framing).
-constexpr std::uint32_t MAX_REPLY_DATA = 16374;
+using ahdi::SERVED_FILE_SECTOR;
+using ahdi::SERVED_START_SECTOR;
+using ahdi::WINDOW_SHIFT;
 constexpr std::uint16_t ROOT_CHECKSUM = ahdi::ROOT_WORD_SUM;
-// Partitions from 16 MB on are "big" (BGM) ones.
-constexpr std::uint32_t BIG_PARTITION_SECTORS = 32768;
 
 // The server's buffer as it would be loaded from a file: bytes past `size`
 // are zeros (the file ended there). Not owning.
@@ -62,11 +56,10 @@ struct RootSector {
     bool active() const { return (flags & 1) != 0; }
     // Where the server takes the boot sector from (buffer offset).
     std::uint64_t bootBufferOffset() const { return std::uint64_t(start) * 512; }
-    bool bootInWindow() const { return bootBufferOffset() + 512 <= DriveImage::IMAGE_BYTES; }
+    bool bootInWindow() const { return bootBufferOffset() + 512 <= ahdi::WINDOW_BYTES; }
 };
 RootSector readRootSector(const Window& window);
-// The file offset that the buffer offset shows (for offsets inside the window).
-std::uint64_t fileOffsetOfBuffer(std::uint64_t bufferOffset);
+using ahdi::fileOffsetOfBuffer;
 
 // The partition's layout from its boot sector.
 struct Volume {
@@ -111,7 +104,7 @@ struct Entry {
     std::uint32_t size = 0;
     std::uint16_t time = 0;
     std::uint16_t date = 0;
-    bool folder() const { return (attributes & 0x10) != 0; }
+    bool folder() const { return (attributes & fat::ATTR_FOLDER) != 0; }
 };
 
 // Empty when a name from an image can become a host file name as it is;
@@ -174,11 +167,11 @@ struct BuiltImage {
     std::uint32_t clusterCount = 0;
     std::uint32_t sectorsPerCluster = 0;
     std::vector<NameMapping> renamed;
-    std::uint64_t diskBytes() const { return DriveImage::WINDOW_FILE_OFFSET + partition.size(); }
+    std::uint64_t diskBytes() const { return ahdi::WINDOW_FILE_OFFSET + partition.size(); }
 };
 
 constexpr std::uint32_t DEFAULT_SIZE_KB = 8 * 1024;
-constexpr std::uint32_t MAX_SIZE_KB = (DriveImage::IMAGE_BYTES - DriveImage::HEAD_BYTES) / 1024;
+constexpr std::uint32_t MAX_SIZE_KB = (ahdi::WINDOW_BYTES - ahdi::HEAD_BYTES) / 1024;
 
 // Reads files and folders from the host: a folder's contents go to the
 // disk's root, a file to the root. Links are followed; `followed`, when

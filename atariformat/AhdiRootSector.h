@@ -23,6 +23,8 @@ constexpr std::size_t PARTITION_SECTORS_AT = 0x1CE;  // 32 bits
 // Partitions of this many sectors (16 MB) and more are "big" ones ("BGM"),
 // smaller ones "GEM".
 constexpr std::uint32_t BIG_PARTITION_SECTORS = 32768;
+// The partition id a builder gives a partition of `sectors` 512-byte sectors.
+inline const char* partitionIdFor(std::uint32_t sectors) { return sectors >= BIG_PARTITION_SECTORS ? "BGM" : "GEM"; }
 // The word a builder sets to bring the sum where it wants it.
 constexpr std::size_t WORD_SUM_FIX_AT = 510;
 

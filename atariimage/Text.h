@@ -20,6 +20,15 @@ std::string format(const char* fmt, Args... args) {
     return text;
 }
 
+// ASCII letters in upper case, as TOS and FAT names have them; other bytes
+// as they are.
+inline std::string upperAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    }
+    return text;
+}
+
 // Text from an image or a folder as it may go to a terminal: control bytes
 // (C1 ones included) and bytes that are not UTF-8 become "\x1b", so no name
 // can move the cursor, clear the screen or forge a line.
