@@ -103,20 +103,3 @@ void FrameParser::reset() {
     endPending_ = false;
     payloadLeft_ = 0;
 }
-
-const char* commandName(std::uint8_t code) {
-    switch (code) {
-        case cmdUploadFirmware: return "cmdUploadFirmware";
-        case cmdUploadPrg: return "cmdUploadPrg";
-        case cmdSetPins: return "cmdSetPins";
-        case cmdReadPins: return "cmdReadPins";
-        case cmdClockPins: return "cmdClockPins";
-        case cmdPollReady: return "cmdPollReady";
-        case cmdPrepareLoad: return "cmdPrepareLoad";
-        case cmdUploadData: return "cmdUploadData";
-        case cmdReadSector: return "cmdReadSector";
-        case cmdEndTransfer: return "cmdEndTransfer";
-        case cmdGetPower: return "cmdGetPower";
-        default: return "unknown";
-    }
-}
