@@ -17,7 +17,7 @@ bool FrameParser::next(const std::uint8_t* data, std::size_t count, std::size_t&
             case State::sync1:
                 // Whole pin records, the bulk of an FPGA update, go straight through.
                 if (count - pos >= 4 && data[pos] == SYNC1 && data[pos + 1] == SYNC2 &&
-                    (data[pos + 2] == cmdClockPins || data[pos + 2] == cmdSetPins)) {
+                    commandPayload(data[pos + 2]) == CommandPayload::pinByte) {
                     event.kind = FrameEvent::pins;
                     event.code = data[pos + 2];
                     event.value = data[pos + 3];
