@@ -6,19 +6,76 @@
 constexpr std::uint8_t SYNC1 = 0x53;  // 'S'
 constexpr std::uint8_t SYNC2 = 0x59;  // 'Y'
 
-enum CartridgeCommand : std::uint8_t {
-    cmdUploadFirmware = 2,
-    cmdUploadPrg = 3,
-    cmdSetPins = 4,
-    cmdReadPins = 5,
-    cmdClockPins = 6,
-    cmdPollReady = 7,
-    cmdPrepareLoad = 8,
-    cmdUploadData = 9,
-    cmdReadSector = 10,
-    cmdEndTransfer = 11,
-    cmdGetPower = 12,
+// What follows a command's header on the wire.
+enum class CommandPayload : std::uint8_t {
+    none,
+    pinByte,        // one pin byte
+    window,         // UPLOAD_WINDOW_BYTES, no length field
+    programBlocks,  // a 16-bit block count N, then (N + 1) * PRG_BLOCK_BYTES
+    lengthAndData,  // a 16-bit length n, then the data (n + 1 bytes in a data upload)
+    sectorRequest,  // a 16-bit sector number and an 8-bit sector count
 };
+
+// Every cartridge command, written once:
+//   X(name, code, payload)
+// clang-format off
+#define VEXLO_CARTRIDGE_COMMANDS(X) \
+    X(cmdUploadFirmware,  2, window)        \
+    X(cmdUploadPrg,       3, programBlocks) \
+    X(cmdSetPins,         4, pinByte)       \
+    X(cmdReadPins,        5, none)          \
+    X(cmdClockPins,       6, pinByte)       \
+    X(cmdPollReady,       7, none)          \
+    X(cmdPrepareLoad,     8, none)          \
+    X(cmdUploadData,      9, lengthAndData) \
+    X(cmdReadSector,     10, sectorRequest) \
+    X(cmdEndTransfer,    11, none)          \
+    X(cmdGetPower,       12, none)
+// clang-format on
+
+enum CartridgeCommand : std::uint8_t {
+#define VEXLO_COMMAND_CODE(name, code, payload) name = code,
+    VEXLO_CARTRIDGE_COMMANDS(VEXLO_COMMAND_CODE)
+#undef VEXLO_COMMAND_CODE
+};
+
+// "cmdUploadFirmware", ..., or "unknown" for a code no command has.
+constexpr const char* commandName(std::uint8_t code) {
+    switch (code) {
+#define VEXLO_COMMAND_NAME(name, code, payload) \
+    case name:                                  \
+        return #name;
+        VEXLO_CARTRIDGE_COMMANDS(VEXLO_COMMAND_NAME)
+#undef VEXLO_COMMAND_NAME
+        default:
+            return "unknown";
+    }
+}
+
+// A code no command has carries no payload anyone knows of.
+constexpr CommandPayload commandPayload(std::uint8_t code) {
+    switch (code) {
+#define VEXLO_COMMAND_PAYLOAD(name, code, payload) \
+    case name:                                     \
+        return CommandPayload::payload;
+        VEXLO_CARTRIDGE_COMMANDS(VEXLO_COMMAND_PAYLOAD)
+#undef VEXLO_COMMAND_PAYLOAD
+        default:
+            return CommandPayload::none;
+    }
+}
+
+// The uploads' sizes. The cartridge window at $fa8000 takes the whole
+// firmware, and at most this much of a data file.
+constexpr std::uint32_t UPLOAD_WINDOW_BYTES = 16384;
+// A program upload travels in blocks of this size; its first block begins
+// with the header that holds the debugger's command string.
+constexpr std::uint32_t PRG_BLOCK_BYTES = 8192;
+constexpr std::uint32_t PRG_HEADER_BYTES = 64;
+// The command string's longest text: the header's last byte is always 0.
+constexpr std::uint32_t PRG_COMMAND_CHARS = PRG_HEADER_BYTES - 1;
+// The zero bytes that end the stream, behind the file area.
+constexpr std::uint32_t PRG_TAIL_BYTES = PRG_BLOCK_BYTES - PRG_HEADER_BYTES;
 
 struct CommandHeader {
     std::uint8_t sync1;

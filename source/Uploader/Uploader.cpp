@@ -12,9 +12,9 @@
 
 namespace {
 
-constexpr std::size_t WINDOW_BYTES = 16384;  // the cartridge window at $fa8000
-constexpr std::size_t BLOCK_BYTES = 8192;
-constexpr std::size_t HEADER_BYTES = 64;     // debugger command string, byte 63 always 0
+constexpr std::size_t WINDOW_BYTES = UPLOAD_WINDOW_BYTES;
+constexpr std::size_t BLOCK_BYTES = PRG_BLOCK_BYTES;
+constexpr std::size_t HEADER_BYTES = PRG_HEADER_BYTES;
 constexpr std::size_t IMAGE_SLACK = 32768;   // room behind the file area, only 8128 bytes of it sent
 
 // Size by seeking to the end. A size that cannot be determined reads as the
@@ -130,7 +130,7 @@ int Uploader::UploadPrgFile(const char* path) {
             // The file area is larger than the file by construction.
         }
         std::fclose(file);
-        const char* end = std::find(commands, commands + HEADER_BYTES - 1, '\0');
+        const char* end = std::find(commands, commands + PRG_COMMAND_CHARS, '\0');
         std::memcpy(bytes, commands, static_cast<std::size_t>(end - commands));
 
         if (!link->WriteHeader(cmdUploadPrg)) {

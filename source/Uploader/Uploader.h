@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "CartridgeCommands.h"
 #include "CartridgeLink.h"
 
 class Uploader {
@@ -30,7 +31,7 @@ struct ProgramImageSize {
 
 // The block count of cmdUploadPrg has 16 bits and counts one block more than
 // the file fills: programs of this size (512 MiB - 8 KiB) or more are refused.
-constexpr std::uint64_t PROGRAM_SIZE_LIMIT = std::uint64_t(0xFFFF) * 8192;
+constexpr std::uint64_t PROGRAM_SIZE_LIMIT = std::uint64_t(0xFFFF) * PRG_BLOCK_BYTES;
 
 // False when the sizes do not fit the platform's size type; the upload then
 // fails as out of memory.

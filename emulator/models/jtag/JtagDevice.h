@@ -23,11 +23,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "JtagDefaults.h"
 #include "XsvfFormat.h"
 
 struct JtagDeviceConfig {
-    unsigned irLength = 8;                     // 2 to 32
-    std::uint32_t idcode = 0x0ACE50DB;         // bit 0 is 1, as the standard requires
+    unsigned irLength = JTAG_DEFAULT_IR_LENGTH;
+    std::uint32_t idcode = JTAG_DEFAULT_IDCODE;
     std::uint32_t idcodeInstruction = 0x01;
     std::uint32_t bypassInstruction = 0xFFFFFFFF;  // masked to irLength bits
     std::uint32_t irCapture = 0x01;            // Capture-IR value; low two bits forced to 01

@@ -8,6 +8,7 @@
 
 #include "EmulatorLog.h"
 #include "JtagPort.h"
+#include "JtagScanReport.h"
 #include "UploadStore.h"
 
 struct RunTotals {
@@ -15,9 +16,8 @@ struct RunTotals {
     std::uint32_t writes = 0;
     std::uint32_t replies = 0;
     std::vector<SavedUpload> uploads;
-    std::uint64_t tckCycles = 0;
+    PinFrameCounts pins;
     JtagScanTotals scans;
-    std::uint64_t setPinsFrames = 0, clockPinsFrames = 0, readPinsFrames = 0;
     bool atariShown = false;        // an Atari was asked for or made requests
     std::uint32_t atariRequests = 0;
     const char* atariScript = "";   // "not run", "succeeded", "FAILED", "stopped"

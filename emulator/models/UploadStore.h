@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "CartridgeCommands.h"
+
 // What one upload left in the output folder.
 struct SavedUpload {
     std::uint8_t command = 0;
@@ -44,7 +46,7 @@ private:
     std::FILE* file_ = nullptr;
     std::uint8_t command_ = 0;
     std::uint16_t length_ = 0;
-    std::uint8_t prgHeader_[64] = {};
+    std::uint8_t prgHeader_[PRG_HEADER_BYTES] = {};
     std::uint64_t lastNonZero_ = 0;  // 1 + offset of the last nonzero payload byte
     std::uint8_t dataTrailer_ = 0;
     std::uint32_t firmwareCount_ = 0, prgCount_ = 0, dataCount_ = 0;

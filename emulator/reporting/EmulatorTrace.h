@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "EmulatorLog.h"
-
-class JtagPort;
+#include "JtagPort.h"
+#include "JtagScanReport.h"
 
 class EmulatorTrace {
 public:
-    EmulatorTrace(EmulatorLog& log, JtagPort& jtag) : log_(log), jtag_(jtag) {}
+    // With `everyCall`, pin traffic gets a line per call too.
+    EmulatorTrace(EmulatorLog& log, JtagScanReport& scans, const PinFrameCounts& pins, bool everyCall)
+        : log_(log), scans_(scans), pins_(pins), everyCall_(everyCall) {}
 
     EmulatorLog& log() { return log_; }
     // A log line, after any pending counts.
@@ -23,7 +25,6 @@ public:
     void flushCounts();
 
     void countEmptyPoll() { ++emptyStatusPolls_; }
-    void countPinWrite() { ++pinWrites_; }
     void countPinRead() { ++pinReads_; }
 
     // The lines under the write being handled.
@@ -36,12 +37,18 @@ public:
     // dropped reply), so it gets its own line.
     void markOtherTraffic() { otherTraffic_ = true; }
     bool quietWrite() const { return !otherTraffic_ && notes_.empty(); }
-    // Logs the notes, indented, under the write's own line.
-    void writeNotes();
+    // The FT_Write whose bytes the cartridge took: its own line and the
+    // notes beneath it, or only a count when it carried nothing but pins.
+    void endWrite(std::uint32_t number, const std::uint8_t* data, std::uint32_t count, std::uint32_t accepted,
+                  bool shortWrite);
 
 private:
+    void writeNotes();
+
     EmulatorLog& log_;
-    JtagPort& jtag_;
+    JtagScanReport& scans_;
+    const PinFrameCounts& pins_;
+    bool everyCall_;
     std::uint64_t emptyStatusPolls_ = 0;
     std::uint64_t pinWrites_ = 0, pinReads_ = 0;
     std::vector<std::string> notes_;

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "CartridgeCommands.h"
+
 struct FrameEvent {
     enum Kind {
         pins,     // a whole cmdSetPins/cmdClockPins record in one write: `code`, `value`
@@ -59,5 +61,3 @@ private:
     std::uint8_t droppedPair_[2] = {};
 };
 
-// "cmdUploadFirmware", ..., "unknown".
-const char* commandName(std::uint8_t code);

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "FrameParser.h"
+#include "CartridgeCommands.h"
 
 std::vector<std::string> summaryLines(const RunTotals& t) {
     std::vector<std::string> lines;
@@ -12,16 +12,16 @@ std::vector<std::string> summaryLines(const RunTotals& t) {
         lines.push_back(formatText("%s: %s, %llu bytes%s", commandName(u.command), u.fileName.c_str(),
                                    static_cast<unsigned long long>(u.bytes), u.complete ? "" : " (INCOMPLETE)"));
     }
-    if (t.tckCycles != 0) {
+    if (t.pins.risingEdges != 0) {
         lines.push_back(formatText("JTAG: %llu TCK cycles, %llu IR scans, %llu DR scans, %llu IDCODE reads, "
                                    "%llu cmdSetPins, %llu cmdClockPins, %llu cmdReadPins",
-                                   static_cast<unsigned long long>(t.tckCycles),
+                                   static_cast<unsigned long long>(t.pins.risingEdges),
                                    static_cast<unsigned long long>(t.scans.irScans),
                                    static_cast<unsigned long long>(t.scans.drScans),
                                    static_cast<unsigned long long>(t.scans.idcodeReads),
-                                   static_cast<unsigned long long>(t.setPinsFrames),
-                                   static_cast<unsigned long long>(t.clockPinsFrames),
-                                   static_cast<unsigned long long>(t.readPinsFrames)));
+                                   static_cast<unsigned long long>(t.pins.setPins),
+                                   static_cast<unsigned long long>(t.pins.clockPins),
+                                   static_cast<unsigned long long>(t.pins.readPins)));
     }
     if (t.atariShown) {
         lines.push_back(formatText("Atari: %u sector requests, script %s", t.atariRequests, t.atariScript));

@@ -17,7 +17,7 @@ bool FrameParser::next(const std::uint8_t* data, std::size_t count, std::size_t&
             case State::sync1:
                 // Whole pin records, the bulk of an FPGA update, go straight through.
                 if (count - pos >= 4 && data[pos] == SYNC1 && data[pos + 1] == SYNC2 &&
-                    (data[pos + 2] == cmdClockPins || data[pos + 2] == cmdSetPins)) {
+                    commandPayload(data[pos + 2]) == CommandPayload::pinByte) {
                     event.kind = FrameEvent::pins;
                     event.code = data[pos + 2];
                     event.value = data[pos + 3];
@@ -102,21 +102,4 @@ void FrameParser::reset() {
     state_ = State::sync1;
     endPending_ = false;
     payloadLeft_ = 0;
-}
-
-const char* commandName(std::uint8_t code) {
-    switch (code) {
-        case cmdUploadFirmware: return "cmdUploadFirmware";
-        case cmdUploadPrg: return "cmdUploadPrg";
-        case cmdSetPins: return "cmdSetPins";
-        case cmdReadPins: return "cmdReadPins";
-        case cmdClockPins: return "cmdClockPins";
-        case cmdPollReady: return "cmdPollReady";
-        case cmdPrepareLoad: return "cmdPrepareLoad";
-        case cmdUploadData: return "cmdUploadData";
-        case cmdReadSector: return "cmdReadSector";
-        case cmdEndTransfer: return "cmdEndTransfer";
-        case cmdGetPower: return "cmdGetPower";
-        default: return "unknown";
-    }
 }

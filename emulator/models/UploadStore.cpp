@@ -6,10 +6,6 @@
 #include "CartridgeCommands.h"
 #include "EmulatorLog.h"
 
-namespace {
-constexpr std::uint64_t PRG_BLOCK = 8192;
-}
-
 std::string UploadStore::begin(std::uint8_t command, std::uint16_t length, std::uint64_t payload) {
     close();
     command_ = command;
@@ -83,31 +79,31 @@ std::string UploadStore::complete() {
     upload.complete = true;
     const char* name = upload.fileName.c_str();
     if (command_ == cmdUploadFirmware) {
-        return formatText("cmdUploadFirmware complete: 16384 bytes saved as %s", name);
+        return formatText("cmdUploadFirmware complete: %u bytes saved as %s", UPLOAD_WINDOW_BYTES, name);
     }
     if (command_ == cmdUploadData) {
         return formatText("cmdUploadData complete: %u bytes saved as %s; the byte behind them is 0x%02x", length_,
                           name, dataTrailer_);
     }
-    const std::uint64_t area = static_cast<std::uint64_t>(length_) * PRG_BLOCK;
+    const std::uint64_t area = static_cast<std::uint64_t>(length_) * PRG_BLOCK_BYTES;
     std::size_t textLength = 0;
-    while (textLength < 64 && prgHeader_[textLength] != 0) {
+    while (textLength < PRG_HEADER_BYTES && prgHeader_[textLength] != 0) {
         ++textLength;
     }
     std::string program;
-    if (lastNonZero_ <= 64) {
+    if (lastNonZero_ <= PRG_HEADER_BYTES) {
         program = "the program area is all zero";
-    } else if (lastNonZero_ > 64 + area) {
-        program = formatText("nonzero bytes in the 8128-byte tail, up to offset %llu",
+    } else if (lastNonZero_ > PRG_HEADER_BYTES + area) {
+        program = formatText("nonzero bytes in the %u-byte tail, up to offset %llu", PRG_TAIL_BYTES,
                              static_cast<unsigned long long>(lastNonZero_ - 1));
     } else {
         program = formatText("program bytes up to the last nonzero one: %llu",
-                             static_cast<unsigned long long>(lastNonZero_ - 64));
+                             static_cast<unsigned long long>(lastNonZero_ - PRG_HEADER_BYTES));
     }
     // Built piecewise: the line can be longer than formatText's buffer.
     return "cmdUploadPrg complete: command string \"" + printable(prgHeader_, textLength) + "\", " +
            std::to_string(length_) + " blocks of program area, " + program + "; saved as " + upload.fileName +
-           " (the program starts at offset 64)";
+           " (the program starts at offset " + std::to_string(PRG_HEADER_BYTES) + ")";
 }
 
 void UploadStore::close() {

@@ -1,9 +1,8 @@
 // The emulated cartridge behind the 18 driver entry points. It composes
-// the parts, each in its own file: the USB device (D2xxDevice), the frame
-// parser (FrameParser), the uploads it saves (UploadStore), its JTAG pins
-// and their backend (JtagPort), the Atari that asks the drive image server
-// for sectors (EmulatedAtari) and the run's summary (RunSummary); what is
-// left here is what each command means. The exported functions only
+// the parts: the USB device (D2xxDevice), what each command means
+// (CartridgeProtocol), the models (UploadStore, JtagPort, EmulatedAtari)
+// and the reporting (EmulatorTrace, JtagScanReport, RunSummary); what is
+// left here is wiring them and ending the run. The exported functions only
 // forward here, so tests drive this class directly.
 #pragma once
 
@@ -13,13 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "CartridgeProtocol.h"
 #include "D2xxDevice.h"
 #include "EmulatedAtari.h"
 #include "EmulatorConfig.h"
 #include "EmulatorLog.h"
 #include "EmulatorTrace.h"
-#include "FrameParser.h"
+#include "HostQueue.h"
 #include "JtagPort.h"
+#include "JtagScanReport.h"
+#include "ReplySender.h"
 #include "UploadStore.h"
 #include "d2xx.h"
 
@@ -31,8 +33,8 @@ public:
     EmulatedCartridge(const EmulatedCartridge&) = delete;
     EmulatedCartridge& operator=(const EmulatedCartridge&) = delete;
 
-    // The driver entry points, with the published D2XX signatures' meaning:
-    // open, openEx, ... as link/D2xxEntryPoints.h names them.
+    // The driver entry points, as D2xxDevice answers them, each inside one
+    // driver call (so a stop from outside waits for it).
 #define VEXLO_CARTRIDGE_ENTRY(name, step, missing, params, args, method) FT_STATUS method params;
     VEXLO_D2XX_ENTRY_POINTS(VEXLO_CARTRIDGE_ENTRY)
 #undef VEXLO_CARTRIDGE_ENTRY
@@ -48,27 +50,18 @@ public:
 
     // Observation for tests.
     const std::vector<SavedUpload>& uploads() const { return uploads_.uploads(); }
-    const std::deque<std::uint8_t>& bytesForHost() const { return device_.toHost(); }
+    const std::deque<std::uint8_t>& bytesForHost() const { return host_.bytes; }
     bool syncFifo() const { return device_.syncFifo(); }
-    const JtagDevice& jtagDevice() const;
-    std::uint64_t tckRisingEdges() const { return jtag_.risingEdges(); }
-    std::uint64_t idcodeReads() const { return jtag_.backend().totals().idcodeReads; }
+    const JtagDevice& jtagDevice();
+    std::uint64_t tckRisingEdges() const { return jtag_.counts().risingEdges; }
+    std::uint64_t idcodeReads() const { return scans_.totals().idcodeReads; }
     std::uint32_t latencyMs() const { return device_.latencyMs(); }
     std::uint32_t inTransferSize() const { return device_.inTransferSize(); }
     std::uint32_t outTransferSize() const { return device_.outTransferSize(); }
 
 private:
-    // The host's bytes, frame by frame.
-    void feed(const std::uint8_t* data, std::size_t count);
-    void startFrame(std::uint8_t code);
-    void lengthComplete(std::uint16_t value);
-    void payloadBytes(const FrameEvent& event);
-    void frameComplete();
-    void dropBytes(const std::uint8_t* data, std::size_t count);
-    void flushDropped();
-    bool abandonPartialFrame(const char* why);
-    void reply(std::uint8_t value, const char* what, bool pinTraffic);
-
+    // The host polls the status: the Atari's turn, which may end the run.
+    void atariTurn();
     void endRun(int status);
     void finishRunNow();
     static void stopFromOutside(void* self);
@@ -77,16 +70,15 @@ private:
     EmulatorLog& log_;
     std::string jtagLine_;  // which JTAG backend, for the log's start
     JtagPort jtag_;
+    JtagScanReport scans_;
     EmulatorTrace trace_;
-    D2xxDevice device_;
-    FrameParser parser_;
+    HostQueue host_;
     UploadStore uploads_;
     EmulatedAtari atari_;
+    ReplySender replies_;
+    CartridgeProtocol protocol_;
+    D2xxDevice device_;
 
-    std::uint32_t replies_ = 0;  // reply numbers are what drop_reply names
-    std::uint32_t polls_ = 0;
-    std::vector<std::uint8_t> dropped_;
-    std::uint64_t droppedTotal_ = 0;
     bool runEnded_ = false;
     bool finished_ = false;
 };

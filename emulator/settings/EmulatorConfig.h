@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "JtagDevice.h"
+#include "JtagDefaults.h"
 
 constexpr const char* EMULATOR_ENV_VAR = "VEXLO_EMULATOR";
 
@@ -42,8 +42,8 @@ struct EmulatorConfig {
 
     // JTAG: "model" or "remote:HOST:PORT" (remote_bitbang).
     std::string jtag = "model";
-    std::uint32_t jtagIdcode = JtagDeviceConfig{}.idcode;     // bit 0 always 1
-    unsigned jtagIrLength = JtagDeviceConfig{}.irLength;      // 2 to 32
+    std::uint32_t jtagIdcode = JTAG_DEFAULT_IDCODE;  // bit 0 always 1
+    unsigned jtagIrLength = JTAG_DEFAULT_IR_LENGTH;  // 2 to 32
 
     // Atari side: the task script run against the drive image server
     // (empty: no Atari), and the faults of the cartridge's requests.

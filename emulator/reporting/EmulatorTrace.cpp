@@ -1,7 +1,5 @@
 #include "EmulatorTrace.h"
 
-#include "JtagPort.h"
-
 void EmulatorTrace::flushCounts() {
     if (emptyStatusPolls_ != 0) {
         const auto n = emptyStatusPolls_;
@@ -9,13 +7,13 @@ void EmulatorTrace::flushCounts() {
         log_.line("FT_GetStatus polled %llu times with nothing queued", static_cast<unsigned long long>(n));
     }
     if (pinWrites_ != 0 || pinReads_ != 0) {
-        jtag_.backend().reportScans(log_);
+        scans_.report(log_);
         log_.line("JTAG pin traffic: %llu FT_Write, %llu FT_Read calls (%llu cmdSetPins, %llu cmdClockPins, "
                   "%llu cmdReadPins so far)",
                   static_cast<unsigned long long>(pinWrites_), static_cast<unsigned long long>(pinReads_),
-                  static_cast<unsigned long long>(jtag_.setPinsFrames()),
-                  static_cast<unsigned long long>(jtag_.clockPinsFrames()),
-                  static_cast<unsigned long long>(jtag_.readPinsFrames()));
+                  static_cast<unsigned long long>(pins_.setPins),
+                  static_cast<unsigned long long>(pins_.clockPins),
+                  static_cast<unsigned long long>(pins_.readPins));
         pinWrites_ = 0;
         pinReads_ = 0;
     }
@@ -31,4 +29,17 @@ void EmulatorTrace::writeNotes() {
         log_.line("  %s", line.c_str());
     }
     notes_.clear();
+}
+
+void EmulatorTrace::endWrite(std::uint32_t number, const std::uint8_t* data, std::uint32_t count,
+                             std::uint32_t accepted, bool shortWrite) {
+    scans_.report(log_);
+    if (quietWrite() && !everyCall_ && !shortWrite) {
+        ++pinWrites_;
+        return;
+    }
+    emit(formatText("w%u FT_Write %u bytes: %s -> FT_OK, %u written%s", number, static_cast<unsigned>(count),
+                    hexBytes(data, count).c_str(), static_cast<unsigned>(accepted),
+                    shortWrite ? " (write_short: the last byte is lost)" : ""));
+    writeNotes();
 }
