@@ -13,6 +13,7 @@
 #include "AhdiRootSector.h"
 #include "AtariImage.h"
 #include "ByteOrder.h"
+#include "Convert.h"
 #include "Text.h"
 #include "platform/Platform.h"
 
@@ -590,15 +591,9 @@ bool buildImage(const SourceNode& root, const BuildOptions& options, BuiltImage&
     if (boot[38] == 0x29) putLittleEndian32(boot + 39, serial);
     if (rootWordSum(boot) == ROOT_CHECKSUM) boot[10] ^= 1;
 
-    image.rootSector.assign(ahdi::ROOT_BYTES, 0);
-    std::uint8_t* r = image.rootSector.data();
     const std::uint32_t partitionSectors = std::uint32_t(image.partition.size() / 512);
-    putBigEndian32(r + ahdi::DISK_SECTORS_AT, SERVED_FILE_SECTOR + partitionSectors);
-    r[ahdi::PARTITION_FLAGS_AT] = 0x01;
-    std::copy_n(partitionSectors >= BIG_PARTITION_SECTORS ? "BGM" : "GEM", 3, r + ahdi::PARTITION_ID_AT);
-    putBigEndian32(r + ahdi::PARTITION_START_AT, SERVED_START_SECTOR);
-    putBigEndian32(r + ahdi::PARTITION_SECTORS_AT, partitionSectors);
-    fixRootChecksum(r);
+    image.rootSector = makeRootSector(SERVED_START_SECTOR, partitionSectors,
+                                      partitionSectors >= BIG_PARTITION_SECTORS ? "BGM" : "GEM", Layout::served);
     return true;
 }
 
@@ -705,21 +700,7 @@ bool writeImageFile(const BuiltImage& image, const std::string& path, std::strin
         path, image.diskBytes(),
         [&image](int fd) {
             if (!platform::writeFileAt(fd, 0, image.rootSector.data(), image.rootSector.size())) return false;
-            // Blocks of zeros are skipped, which leaves holes where the
-            // platform makes sparse files.
-            constexpr std::size_t BLOCK = 65536;
-            for (std::size_t at = 0; at < image.partition.size(); at += BLOCK) {
-                const std::size_t length = std::min(BLOCK, image.partition.size() - at);
-                const auto begin = image.partition.begin() + std::ptrdiff_t(at);
-                if (std::all_of(begin, begin + std::ptrdiff_t(length), [](std::uint8_t b) { return b == 0; })) {
-                    continue;
-                }
-                if (!platform::writeFileAt(fd, DriveImage::WINDOW_FILE_OFFSET + at, image.partition.data() + at,
-                                           length)) {
-                    return false;
-                }
-            }
-            return true;
+            return writeSparse(fd, DriveImage::WINDOW_FILE_OFFSET, image.partition.data(), image.partition.size());
         },
         error);
 }
