@@ -6,6 +6,7 @@
 
 #include "AhdiRootSector.h"
 #include "AtariImage.h"
+#include "Convert.h"
 #include "AtariNames.h"
 #include "BootSector.h"
 #include "ByteOrder.h"
@@ -302,15 +303,9 @@ bool buildImage(const SourceNode& root, const BuildOptions& options, BuiltImage&
     if (boot[fat::EXTENDED_SIGNATURE_AT] == fat::EXTENDED_SIGNATURE) putLittleEndian32(boot + 39, serial);
     if (rootWordSum(boot) == ROOT_CHECKSUM) boot[10] ^= 1;
 
-    image.rootSector.assign(ahdi::ROOT_BYTES, 0);
-    std::uint8_t* r = image.rootSector.data();
     const std::uint32_t partitionSectors = std::uint32_t(image.partition.size() / 512);
-    putBigEndian32(r + ahdi::DISK_SECTORS_AT, SERVED_FILE_SECTOR + partitionSectors);
-    r[ahdi::PARTITION_FLAGS_AT] = 0x01;
-    std::copy_n(ahdi::partitionIdFor(partitionSectors), 3, r + ahdi::PARTITION_ID_AT);
-    putBigEndian32(r + ahdi::PARTITION_START_AT, SERVED_START_SECTOR);
-    putBigEndian32(r + ahdi::PARTITION_SECTORS_AT, partitionSectors);
-    fixRootChecksum(r);
+    image.rootSector = makeRootSector(SERVED_START_SECTOR, partitionSectors, ahdi::partitionIdFor(partitionSectors),
+                                      Layout::served);
     return true;
 }
 

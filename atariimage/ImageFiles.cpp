@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "AtariImage.h"
+#include "Convert.h"
 #include "Text.h"
 #include "platform/Platform.h"
 
@@ -92,21 +93,7 @@ bool writeImageFile(const BuiltImage& image, const std::string& path, std::strin
         path, image.diskBytes(),
         [&image](int fd) {
             if (!platform::writeFileAt(fd, 0, image.rootSector.data(), image.rootSector.size())) return false;
-            // Blocks of zeros are skipped, which leaves holes where the
-            // platform makes sparse files.
-            constexpr std::size_t BLOCK = 65536;
-            for (std::size_t at = 0; at < image.partition.size(); at += BLOCK) {
-                const std::size_t length = std::min(BLOCK, image.partition.size() - at);
-                const auto begin = image.partition.begin() + std::ptrdiff_t(at);
-                if (std::all_of(begin, begin + std::ptrdiff_t(length), [](std::uint8_t b) { return b == 0; })) {
-                    continue;
-                }
-                if (!platform::writeFileAt(fd, ahdi::WINDOW_FILE_OFFSET + at, image.partition.data() + at,
-                                           length)) {
-                    return false;
-                }
-            }
-            return true;
+            return writeSparse(fd, ahdi::WINDOW_FILE_OFFSET, image.partition.data(), image.partition.size());
         },
         error);
 }

@@ -13,6 +13,7 @@
 #include "FolderWalk.h"
 #include "BootSector.h"
 #include "ByteOrder.h"
+#include "Convert.h"
 #include "Text.h"
 #include "platform/Platform.h"
 
@@ -29,10 +30,16 @@ void usage(std::FILE* to) {
     std::fputs(
         "Usage:\n"
         "  vexlo-image create OUT.img [FOLDER-OR-FILE...] [--size-mb N | --size-kb N]\n"
-        "                     [--sector-size 512|1024|2048|4096] [--label NAME] [--force]\n"
-        "      Makes an image that `Vexlo -drvimg OUT.img` serves. A folder's contents go\n"
-        "      to the disk's root (sub-folders kept), a file to the root. Default size\n"
-        "      8 MB, grown to fit the files; at most 20479 KB.\n"
+        "                     [--sector-size 512|1024|2048|4096] [--label NAME]\n"
+        "                     [--layout served|plain] [--force]\n"
+        "      Makes an image that `Vexlo -drvimg OUT.img` serves (--layout plain: an\n"
+        "      ordinary one for Atari emulators and hard-disk adapters). A folder's\n"
+        "      contents go to the disk's root (sub-folders kept), a file to the root.\n"
+        "      Default size 8 MB, grown to fit the files; at most 20479 KB.\n"
+        "  vexlo-image convert IN OUT --to plain|served [--partition N] [--force]\n"
+        "      Writes IN's partition to OUT in the other layout: served for Vexlo\n"
+        "      -drvimg, plain for Atari emulators and hard-disk adapters. --partition\n"
+        "      picks one of a plain image's entries 0-3 (default: the first active).\n"
         "  vexlo-image info IMAGE\n"
         "      What the server does with IMAGE, and why.\n"
         "  vexlo-image ls IMAGE [PATH]\n"
@@ -70,6 +77,7 @@ int create(const std::vector<std::string>& args) {
     std::vector<std::string> positional;
     BuildOptions options;
     bool force = false;
+    bool plain = false;
     bool sizeGiven = false;
     std::string sizeOption;
     std::string sizeText;
@@ -78,6 +86,11 @@ int create(const std::vector<std::string>& args) {
         const bool hasValue = i + 1 < args.size();
         if (a == "--force") {
             force = true;
+        } else if (a == "--layout") {
+            if (!hasValue) return fail(a + " needs a value"), USAGE;
+            const std::string& value = args[++i];
+            if (value != "served" && value != "plain") return fail("--layout must be served or plain"), USAGE;
+            plain = value == "plain";
         } else if (a == "--size-mb" || a == "--size-kb" || a == "--sector-size" || a == "--label") {
             if (!hasValue) return fail(a + " needs a value"), USAGE;
             const std::string& value = args[++i];
@@ -126,18 +139,21 @@ int create(const std::vector<std::string>& args) {
     for (const NameMapping& m : image.renamed) {
         std::printf("8.3 name: %s -> %s\n", printable(m.from).c_str(), m.to.c_str());
     }
-    if (!writeImageFile(image, out, error)) return fail(error);
+    if (!(plain ? writePlainImageFile(image, out, error) : writeImageFile(image, out, error))) return fail(error);
     const std::uint32_t sectors512 = std::uint32_t(image.partition.size() / 512);
     std::printf("%s: %s partition of %u KB at file sector %u; FAT16, %u clusters of %u bytes (%u-byte sectors)\n",
-                printable(out).c_str(), ahdi::partitionIdFor(sectors512), image.sizeKb, SERVED_FILE_SECTOR,
+                printable(out).c_str(), ahdi::partitionIdFor(sectors512), image.sizeKb,
+                plain ? PLAIN_START_SECTOR : SERVED_FILE_SECTOR,
                 image.clusterCount, image.sectorsPerCluster * image.bytesPerSector, image.bytesPerSector);
     return OK;
 }
 
-bool openImage(const std::string& path, Bytes& buffer, Volume& volume, std::string& error) {
-    std::uint64_t fileSize = 0;
-    if (!loadWindow(path, buffer, fileSize, error)) return false;
-    if (!openServedVolume(windowOf(buffer), volume, error)) {
+// Served or plain: ls and get read either.
+bool openImage(const std::string& path, Bytes& buffer, Volume& volume, std::string& error, Layout* layout = nullptr) {
+    Layout found = Layout::unknown;
+    const bool ok = openAnyLayout(path, buffer, volume, found, error);
+    if (layout != nullptr) *layout = found;
+    if (!ok) {
         error = path + ": " + error + " (see vexlo-image info " + path + ")";
         return false;
     }
@@ -147,13 +163,41 @@ bool openImage(const std::string& path, Bytes& buffer, Volume& volume, std::stri
 // A boot sector that other tools would take, at a file offset outside the window.
 bool plausibleBootSector(const std::string& path, std::uint64_t offset) {
     std::uint8_t b[512] = {};
-    if (!readFileBytes(path, offset, b, sizeof b)) return false;
-    const std::uint32_t bps = littleEndian16(b + fat::BYTES_PER_SECTOR_AT);
-    const std::uint32_t spc = b[fat::SECTORS_PER_CLUSTER_AT];
-    const std::uint8_t fats = b[fat::FAT_COUNT_AT];
-    return bps >= 512 && bps <= 8192 && (bps & (bps - 1)) == 0 && spc != 0 && (spc & (spc - 1)) == 0 &&
-           littleEndian16(b + fat::RESERVED_SECTORS_AT) != 0 && (fats == 1 || fats == 2) &&
-           littleEndian16(b + fat::ROOT_ENTRIES_AT) != 0;
+    return readFileBytes(path, offset, b, sizeof b) && looksLikeBootSector(b);
+}
+
+// Which layout the image has, what a plain partition holds, and the command to the other layout.
+void printLayout(const std::string& path) {
+    const LayoutFound found = findLayout(path);
+    const std::string shown = printable(path);
+    if (found.layout == Layout::served) {
+        std::printf("Layout: served (partition 0's boot sector at file sector %u, where the server's window puts "
+                    "it); `vexlo-image convert %s PLAIN.img --to plain` makes an ordinary image for Atari emulators "
+                    "and hard-disk adapters\n",
+                    SERVED_FILE_SECTOR, shown.c_str());
+        return;
+    }
+    if (found.layout == Layout::unknown) {
+        std::printf("Layout: neither served nor plain: no boot sector where the root sector's entries or the "
+                    "server's window put one\n");
+        return;
+    }
+    std::printf("Layout: plain (partition %d where its root sector says); `vexlo-image convert %s SERVED.img --to "
+                "served` makes it servable\n",
+                found.partition, shown.c_str());
+    Bytes window;
+    PartitionEntry chosen;
+    Volume volume;
+    TreeCount count;
+    std::string error;
+    if (!loadPlainPartition(path, found.partition, window, chosen, error) ||
+        !openVolume(windowOf(window), DriveImage::HEAD_BYTES, volume, error) || !checkTree(volume, count, error)) {
+        std::printf("Plain partition %d: convert refuses it: %s\n", found.partition, printable(error).c_str());
+        return;
+    }
+    std::printf("Plain partition %d: start sector %u, %u KB; FAT%d, %s in %s, %s\n", chosen.index, chosen.start,
+                chosen.sectors / 2, volume.fatBits, counted(count.files, "file").c_str(),
+                counted(count.folders, "folder").c_str(), counted(count.bytes, "byte").c_str());
 }
 
 int info(const std::string& path) {
@@ -164,6 +208,7 @@ int info(const std::string& path) {
     const Window window = windowOf(buffer);
     const RootSector root = readRootSector(window);
     std::printf("Image: %s, %llu bytes\n", printable(path).c_str(), static_cast<unsigned long long>(fileSize));
+    printLayout(path);
     std::printf("Window: the server loads file bytes 0-1023 and %u-%llu (sectors %u-%llu) into its %u-byte buffer\n",
                 ahdi::WINDOW_FILE_OFFSET,
                 static_cast<unsigned long long>(WINDOW_SHIFT + ahdi::WINDOW_BYTES - 1), SERVED_FILE_SECTOR,
@@ -279,7 +324,8 @@ int list(const std::string& image, const std::string& path) {
     Bytes buffer;
     Volume volume;
     std::string error;
-    if (!openImage(image, buffer, volume, error)) return fail(error);
+    Layout layout = Layout::unknown;
+    if (!openImage(image, buffer, volume, error, &layout)) return fail(error);
     Walker walker(volume);
     Entry start;
     if (!walker.find(path, start, error)) return fail(error);
@@ -290,9 +336,11 @@ int list(const std::string& image, const std::string& path) {
             std::printf("%10u  %s  %s\n", e.size, dateText(e.date, e.time).c_str(), printable(shown).c_str());
         }
     };
+    const auto layoutLine = [layout] { std::printf("Layout: %s\n", layoutName(layout)); };
     TreeCount count;
     if (!start.folder()) {
         line(start, path);
+        layoutLine();
         return OK;
     }
     std::string prefix;
@@ -312,6 +360,55 @@ int list(const std::string& image, const std::string& path) {
     if (!ok) return fail(error);
     std::printf("%s, %s, %s\n", counted(count.files, "file").c_str(), counted(count.folders, "folder").c_str(),
                 counted(count.bytes, "byte").c_str());
+    layoutLine();
+    return OK;
+}
+
+int convert(const std::vector<std::string>& args) {
+    std::vector<std::string> positional;
+    bool force = false;
+    Layout to = Layout::unknown;
+    int partition = -1;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--force") {
+            force = true;
+        } else if (a == "--to") {
+            if (!hasValue) return fail("--to needs a value"), USAGE;
+            const std::string& value = args[++i];
+            if (value != "served" && value != "plain") return fail("--to must be served or plain"), USAGE;
+            to = value == "plain" ? Layout::plain : Layout::served;
+        } else if (a == "--partition") {
+            if (!hasValue) return fail("--partition needs a value"), USAGE;
+            std::uint32_t n = 0;
+            const std::string& value = args[++i];
+            if (!parseNumber(value, n) || n >= std::uint32_t(PARTITION_ENTRIES)) {
+                return fail(format("--partition must be 0-%d, one of the root sector's entries: %s",
+                                   PARTITION_ENTRIES - 1, value.c_str())),
+                       USAGE;
+            }
+            partition = int(n);
+        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+            return fail("unknown option " + a + " (see --help)"), USAGE;
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() != 2) return fail("convert needs IN OUT --to plain|served"), USAGE;
+    if (to == Layout::unknown) return fail("convert needs --to plain or --to served"), USAGE;
+    if (to == Layout::plain && partition >= 0) {
+        return fail("--partition picks a plain image's partition to serve; it goes with --to served"), USAGE;
+    }
+    ConvertResult result;
+    std::string error;
+    if (!convertImage(positional[0], positional[1], to, partition, force, result, error)) return fail(error);
+    const std::string next = to == Layout::served ? "Vexlo -drvimg " + printable(positional[1]) + " serves it"
+                                                  : "Atari emulators and hard-disk adapters take it";
+    std::printf("%s: partition %d of %s (%llu KB) in the %s layout, at file sector %u; %s\n",
+                printable(positional[1]).c_str(), result.partition.index, printable(positional[0]).c_str(),
+                static_cast<unsigned long long>(result.bytes / 1024), layoutName(to),
+                to == Layout::served ? SERVED_FILE_SECTOR : PLAIN_START_SECTOR, next.c_str());
     return OK;
 }
 
@@ -459,6 +556,7 @@ int runImageTool(int argc, char** argv) {
     if (command == "info" && args.size() == 1) return info(args[0]);
     if (command == "ls" && (args.size() == 1 || args.size() == 2)) return list(args[0], args.size() == 2 ? args[1] : "/");
     if (command == "get") return get(args);
+    if (command == "convert") return convert(args);
     if (command == "info" || command == "ls") {
         usage(stderr);
         return USAGE;

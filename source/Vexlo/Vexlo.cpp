@@ -14,6 +14,7 @@
 
 #include "AtariImage.h"
 #include "CartridgeCommands.h"
+#include "Convert.h"
 #include "Console.h"
 #include "Uploader.h"
 #include "VexloServer.h"
@@ -221,6 +222,10 @@ int runVexlo(CartridgeLink& link, int argc, char** argv) {
         consolePrintf("%s\n", summary.c_str());
     } else if (!options.drvimg.empty() && !checkPath("-drvimg", options.drvimg)) {
         return -1;
+    } else if (!options.drvimg.empty()) {
+        // Served as it is (the server refuses it); the line says how to make it servable.
+        const std::string note = atari::plainLayoutNote(options.drvimg);
+        if (!note.empty()) warning(note);
     }
     if (parseError) {
         return -1;

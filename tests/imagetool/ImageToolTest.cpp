@@ -827,4 +827,197 @@ TEST(FolderWindow, HoldsWhatCreateWritesAtTheWindowsPlaces) {
     EXPECT_FALSE(none);
 }
 
+
+// ---------------------------------------------------------------------------
+// convert between the served and the plain layout
+
+constexpr std::uint64_t PLAIN_OFFSET = 1024;
+
+Bytes slice(const Bytes& bytes, std::uint64_t from, std::uint64_t length) {
+    if (from + length > bytes.size()) return {};
+    return Bytes(bytes.begin() + std::ptrdiff_t(from), bytes.begin() + std::ptrdiff_t(from + length));
+}
+
+std::uint32_t be32At(const Bytes& b, std::size_t at) {
+    return std::uint32_t(b[at]) << 24 | std::uint32_t(b[at + 1]) << 16 | std::uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+
+void putBe32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + std::size_t(i)] = std::uint8_t(v >> (24 - 8 * i));
+}
+
+// Partition entry `index` of an AHDI root sector.
+void putEntry(Bytes& disk, int index, std::uint8_t flags, std::uint32_t start, std::uint32_t sectors) {
+    const std::size_t at = 0x1C6 + std::size_t(index) * 12;
+    disk[at] = flags;
+    std::copy_n("GEM", 3, disk.begin() + std::ptrdiff_t(at + 1));
+    putBe32(disk, at + 4, start);
+    putBe32(disk, at + 8, sectors);
+}
+
+TEST(Convert, RoundTripKeepsThePartitionByteForByteAndCreatePlainIsTheSame) {
+    if (!haveTool("mcopy")) GTEST_SKIP() << "mcopy missing";
+    const fs::path dir = workDir("convert-round-trip");
+    const Tree files = sampleTree();
+    writeTree(files, dir / "src");
+    ASSERT_EQ(tool(dir, "create served.img src --size-mb 17").status, 0);
+    const ToolRun toPlain = tool(dir, "convert served.img plain.img --to plain");
+    ASSERT_EQ(toPlain.status, 0) << toPlain.err;
+    EXPECT_NE(toPlain.out.find("in the plain layout, at file sector 2"), std::string::npos) << toPlain.out;
+    const ToolRun toServed = tool(dir, "convert plain.img again.img --to served");
+    ASSERT_EQ(toServed.status, 0) << toServed.err;
+
+    const Bytes served = readWhole(dir / "served.img");
+    const Bytes plain = readWhole(dir / "plain.img");
+    const Bytes again = readWhole(dir / "again.img");
+    const std::uint32_t sectors = be32At(served, 0x1CE);
+    const std::uint64_t length = std::uint64_t(sectors) * 512;
+    ASSERT_EQ(plain.size(), PLAIN_OFFSET + length);
+    const Bytes partition = slice(served, FS_OFFSET, length);
+    ASSERT_FALSE(partition.empty());
+    EXPECT_TRUE(slice(plain, PLAIN_OFFSET, length) == partition);
+    EXPECT_TRUE(again == served) << "served -> plain -> served is not the image create made";
+    EXPECT_EQ(be32At(plain, 0x1CA), 2u);
+    EXPECT_EQ(be32At(plain, 0x1C2), 2u + sectors);
+    EXPECT_EQ(std::string(plain.begin() + 0x1C7, plain.begin() + 0x1CA), "BGM");
+    // No boot code in it, so no word sum that would have TOS run it.
+    EXPECT_NE(atari::rootWordSum(plain.data()), 0x1234);
+
+    ASSERT_EQ(tool(dir, "create direct.img src --size-mb 17 --layout plain").status, 0);
+    EXPECT_TRUE(readWhole(dir / "direct.img") == plain);
+    for (const auto& [name, content] : files) {
+        const ToolRun got =
+            shell(dir, "MTOOLS_SKIP_CHECK=1 mcopy -n -i plain.img@@1024 '::/" + upper(name) + "' out.bin");
+        ASSERT_EQ(got.status, 0) << name << ": " << got.err;
+        EXPECT_TRUE(readWhole(dir / "out.bin") == content) << name;
+    }
+    const ToolRun listed = tool(dir, "ls plain.img");
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("/DIR/SUB/DEEP.TXT"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("Layout: plain\n"), std::string::npos) << listed.out;
+    EXPECT_NE(tool(dir, "ls served.img").out.find("Layout: served\n"), std::string::npos);
+    const ToolRun plainInfo = tool(dir, "info plain.img");
+    EXPECT_NE(plainInfo.out.find("Layout: plain (partition 0 where its root sector says); `vexlo-image convert "
+                                 "plain.img SERVED.img --to served` makes it servable"),
+              std::string::npos)
+        << plainInfo.out;
+    EXPECT_NE(plainInfo.out.find("Plain partition 0: start sector 2, 17408 KB; FAT16, 5 files in 2 folders"),
+              std::string::npos)
+        << plainInfo.out;
+    EXPECT_NE(tool(dir, "info served.img").out.find("`vexlo-image convert served.img PLAIN.img --to plain`"),
+              std::string::npos);
+}
+
+// A plain disk of three partitions made by mkfs.fat, each with its own file:
+// entry 0 not active, 1 and 2 active, 3 unused.
+fs::path threePartitionDisk(const std::string& name) {
+    const fs::path dir = workDir(name);
+    Bytes disk(1024, 0);
+    std::uint32_t start = 2;
+    for (int i = 0; i < 3; ++i) {
+        const std::string fs = "fs" + std::to_string(i) + ".img";
+        EXPECT_EQ(shell(dir, "mkfs.fat -A -C " + fs + " 4096 && printf 'part " + std::to_string(i) +
+                                 "' >N.TXT && MTOOLS_SKIP_CHECK=1 mcopy -i " + fs + " N.TXT ::/N.TXT")
+                      .status,
+                  0);
+        const Bytes part = readWhole(dir / fs);
+        putEntry(disk, i, i == 0 ? 0x80 : 0x01, start, std::uint32_t(part.size() / 512));
+        disk.resize(std::size_t(start) * 512, 0);
+        disk.insert(disk.end(), part.begin(), part.end());
+        start += std::uint32_t(part.size() / 512);
+    }
+    // Entry 0's flags: used (bit 7), not active; the sum as AHDI leaves it.
+    atari::fixRootChecksum(disk.data());
+    writeWhole(dir / "disk.img", disk);
+    return dir;
+}
+
+TEST(Convert, PartitionPicksOneOfSeveralAndTheDefaultIsTheFirstActive) {
+    if (!haveTool("mkfs.fat") || !haveTool("mcopy")) GTEST_SKIP() << "mkfs.fat or mcopy missing";
+    const fs::path dir = threePartitionDisk("convert-partitions");
+    const struct {
+        const char* option;
+        const char* text;
+    } picks[] = {{"", "part 1"}, {"--partition 0", "part 0"}, {"--partition 2", "part 2"}};
+    for (const auto& pick : picks) {
+        fs::remove(dir / "served.img");
+        const ToolRun run = tool(dir, std::string("convert disk.img served.img --to served ") + pick.option);
+        ASSERT_EQ(run.status, 0) << pick.option << ": " << run.err;
+        const ToolRun got = tool(dir, "get served.img /N.TXT -");
+        EXPECT_EQ(got.status, 0) << got.err;
+        EXPECT_EQ(got.out, pick.text) << pick.option;
+        const Bytes served = readWhole(dir / "served.img");
+        EXPECT_EQ(atari::rootWordSum(served.data()), 0x1234);
+        EXPECT_EQ(served[0x1C6] & 1, 1) << "the server takes only an active partition 0";
+    }
+    const ToolRun unused = tool(dir, "convert disk.img x.img --to served --partition 3");
+    EXPECT_EQ(unused.status, 1);
+    EXPECT_NE(unused.err.find("partition 3 is not used (used entries: 0 (GEM, sector 2, 4096 KB), 1 (GEM, active"),
+              std::string::npos)
+        << unused.err;
+    const ToolRun outOfRange = tool(dir, "convert disk.img x.img --to served --partition 4");
+    EXPECT_EQ(outOfRange.status, 2);
+    EXPECT_NE(outOfRange.err.find("--partition must be 0-3"), std::string::npos) << outOfRange.err;
+    EXPECT_FALSE(fs::exists(dir / "x.img"));
+}
+
+struct ConvertRefusal {
+    const char* name;
+    void (*spoil)(Bytes& disk);  // a plain disk of one 4 MB partition
+    const char* command;
+    int status;
+    const char* message;
+};
+
+void PrintTo(const ConvertRefusal& c, std::ostream* os) { *os << c.name; }
+
+class ConvertRefusalTest : public ::testing::TestWithParam<ConvertRefusal> {};
+
+TEST_P(ConvertRefusalTest, SaysWhyWritesNothingAndKeepsTheInput) {
+    if (!haveTool("mkfs.fat")) GTEST_SKIP() << "mkfs.fat missing";
+    const ConvertRefusal& c = GetParam();
+    const fs::path dir = workDir(std::string("convert-refused-") + c.name);
+    ASSERT_EQ(shell(dir, "mkfs.fat -A -C fs.img 4096").status, 0);
+    Bytes disk(1024, 0);
+    const Bytes part = readWhole(dir / "fs.img");
+    putEntry(disk, 0, 0x01, 2, std::uint32_t(part.size() / 512));
+    disk.insert(disk.end(), part.begin(), part.end());
+    c.spoil(disk);
+    atari::fixRootChecksum(disk.data());
+    writeWhole(dir / "in.img", disk);
+    fs::create_directories(dir / "folder.img");
+
+    const ToolRun run = tool(dir, c.command);
+    EXPECT_EQ(run.status, c.status) << run.out << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_TRUE(readWhole(dir / "in.img") == disk) << "the input was changed";
+    for (const auto& e : fs::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        EXPECT_TRUE(name == "in.img" || name == "fs.img" || name == "folder.img" || name.rfind("run-", 0) == 0)
+            << "left behind: " << name;
+    }
+}
+
+const ConvertRefusal convertRefusals[] = {
+    {"TooBigForTheWindow", [](Bytes& d) { putBe32(d, 0x1CE, 40960 + 2); }, "convert in.img out.img --to served", 1,
+     "partition 0 is 20481 KB, more than the 20479 KB of a partition the server's window holds"},
+    {"CutShort", [](Bytes& d) { d.resize(d.size() - 512); }, "convert in.img out.img --to served", 1,
+     "inside partition 0 (file bytes 1024-4195327): the image is cut short"},
+    {"RootSectorPointsAtNoBootSector", [](Bytes& d) { putBe32(d, 0x1CA, 3); putBe32(d, 0x1CE, 8000); },
+     "convert in.img out.img --to served", 1, "partition 0: bad boot sector"},
+    {"NoActivePartition", [](Bytes& d) { d[0x1C6] = 0x80; }, "convert in.img out.img --to served", 1,
+     "the root sector has no active partition (used entries: 0 (GEM, sector 2, 4096 KB)); pick one with --partition N"},
+    {"OutIsIn", [](Bytes&) {}, "convert in.img ./in.img --to served", 1, "is the input image itself"},
+    {"OutIsAFolder", [](Bytes&) {}, "convert in.img folder.img --to served", 1, "folder.img is a folder"},
+    {"OutInAMissingFolder", [](Bytes&) {}, "convert in.img missing/out.img --to served", 1,
+     "cannot write missing/out.img"},
+    {"AlreadyPlain", [](Bytes&) {}, "convert in.img out.img --to plain", 1, "in.img is already in the plain layout"},
+    {"NoLayoutGiven", [](Bytes&) {}, "convert in.img out.img", 2, "convert needs --to plain or --to served"},
+    {"PartitionWithToPlain", [](Bytes&) {}, "convert in.img out.img --to plain --partition 1", 2,
+     "it goes with --to served"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ConvertRefusalTest, ::testing::ValuesIn(convertRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

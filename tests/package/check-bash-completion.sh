@@ -59,8 +59,13 @@ Vexlo -cmd |
 VexloFPGAUpdate -|--batch --help --version -h
 VexloFPGAUpdate |other.xsvf sub top.xsvf
 VexloFPGAUpdate top.xsvf |
-vexlo-image |--help -h create get info ls
-vexlo-image c|create
+vexlo-image |--help -h convert create get info ls
+vexlo-image cr|create
+vexlo-image co|convert
+vexlo-image convert disk.img |fw.bin notes.txt other.xsvf sub top.xsvf
+vexlo-image convert disk.img new.img --to |plain served
+vexlo-image convert disk.img new.img --to served --p|--partition
+vexlo-image create disk.img --layout |plain served
 vexlo-image create --s|--sector-size --size-kb --size-mb
 vexlo-image create disk.img --sector-size |1024 2048 4096 512
 vexlo-image create disk.img --label GAMES s|sub

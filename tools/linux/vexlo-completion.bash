@@ -43,12 +43,14 @@ _vexlo_image() {
   local cur prev words cword
   _init_completion || return
   if ((cword == 1)); then
-    COMPREPLY=($(compgen -W 'create info ls get -h --help' -- "$cur"))
+    COMPREPLY=($(compgen -W 'create convert info ls get -h --help' -- "$cur"))
     return
   fi
-  local valued='--size-mb --size-kb --sector-size --label'
+  local valued='--size-mb --size-kb --sector-size --label --layout --to --partition'
   case $prev in
     --sector-size) COMPREPLY=($(compgen -W '512 1024 2048 4096' -- "$cur")); return ;;
+    --layout|--to) COMPREPLY=($(compgen -W 'served plain' -- "$cur")); return ;;
+    --partition) COMPREPLY=($(compgen -W '0 1 2 3' -- "$cur")); return ;;
     --size-mb | --size-kb | --label) return ;;
   esac
   local n
@@ -56,9 +58,15 @@ _vexlo_image() {
   case ${words[1]} in
     create)
       if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--size-mb --size-kb --sector-size --label --force --help' -- "$cur"))
+        COMPREPLY=($(compgen -W '--size-mb --size-kb --sector-size --label --layout --force --help' -- "$cur"))
       else
         _filedir  # the image, then the folders and files that go on it
+      fi ;;
+    convert)
+      if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W '--to --partition --force --help' -- "$cur"))
+      elif ((n == 1 || n == 2)); then
+        _filedir  # IN, then OUT
       fi ;;
     info) [[ $cur == -* ]] || ((n > 1)) || _filedir ;;
     ls) [[ $cur == -* ]] || ((n > 1)) || _filedir ;;  # the path inside the image is not ours to list

@@ -115,6 +115,18 @@ run_case() {
     plain-512|plain-1024|plain-2048|plain-4096)
       plain_image "$img" --sector-size "${case_name#plain-}"
       check "$img" ;;
+    plain-vexlo-image-convert)
+      "$bin/vexlo-image" create "$work/served.img" "$tree" >/dev/null || fail "vexlo-image create failed"
+      "$bin/vexlo-image" convert "$work/served.img" "$img" --to plain >/dev/null || fail "vexlo-image convert failed"
+      check "$img" ;;
+    plain-vexlo-image-create)
+      "$bin/vexlo-image" create "$img" "$tree" --layout plain >/dev/null || fail "vexlo-image create failed"
+      check "$img" ;;
+    served-converted-plain)
+      # The way in: an mkfs.fat -A disk in the ordinary layout, made servable.
+      plain_image "$work/plain.img"
+      "$bin/vexlo-image" convert "$work/plain.img" "$img" --to served >/dev/null || fail "vexlo-image convert failed"
+      serve_and_dump "$img" "$dump"; same_as_served "$dump" "$img"; check "$dump" ;;
     served-vexlo-image)
       "$bin/vexlo-image" create "$img" "$tree" >/dev/null || fail "vexlo-image create failed"
       serve_and_dump "$img" "$dump"; same_as_served "$dump" "$img"; check "$dump" ;;
