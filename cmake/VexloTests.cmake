@@ -9,7 +9,7 @@
 # Labels: unit (starts no program and no outside tool), e2e (starts a program
 # built here, alone or against the emulator or the open-source driver), tool
 # (needs a tool from outside: mtools, fsck.fat, the Atari emulator, wine,
-# objdump, man) and slow (takes minutes). LABEL is the program's; each ALSO
+# objdump, man) and slow (tens of seconds each). LABEL is the program's; each ALSO
 # pair gives the tests its filter matches another one. RUNS names the
 # programs and libraries its tests start or load. The programs with unit
 # tests make the target `unit-tests`, which tools/run-tests quick builds.
