@@ -30,6 +30,7 @@ documents=(README.md docs/VEXLO.md docs/IMAGES.md docs/FPGAUPDATE.md docs/INSTAL
 coverage=$(cat <<'TABLE'
 tools/demo	tools/demo: tools/install-deps demo
 tools/run-tests	.ci/run: tools/run-tests
+tools/run-tests quick	tools/run-tests: ctest --test-dir build/quick -L unit
 cd build/demo/run	here
 LD_LIBRARY_PATH=../emulator VEXLO_EMULATOR=* ../bin/Vexlo *	here
 cat my-cart/*	here
