@@ -191,7 +191,7 @@ void printLayout(const std::string& path) {
     TreeCount count;
     std::string error;
     if (!loadPlainPartition(path, found.partition, window, chosen, error) ||
-        !openVolume(windowOf(window), DriveImage::HEAD_BYTES, volume, error) || !checkTree(volume, count, error)) {
+        !openVolume(windowOf(window), ahdi::HEAD_BYTES, volume, error) || !checkTree(volume, count, error)) {
         std::printf("Plain partition %d: convert refuses it: %s\n", found.partition, printable(error).c_str());
         return;
     }
