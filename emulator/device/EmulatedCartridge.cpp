@@ -13,7 +13,7 @@ EmulatedCartridge::EmulatedCartridge(const EmulatorConfig& config, EmulatorLog& 
       scans_(jtag_.backend().device()),
       trace_(log_, scans_, jtag_.counts(), config_.logEveryCall),
       uploads_(config_.outDir),
-      atari_(config_, trace_, host_.bytes, [this](const char* why) { return protocol_.abandonPartialFrame(why); }),
+      atari_(config_, atariReports(trace_), host_.bytes, [this](const char* why) { return protocol_.abandonPartialFrame(why); }),
       replies_(config_.dropReplies, config_.logEveryCall, trace_, host_),
       protocol_(config_, trace_, jtag_, uploads_, atari_, replies_),
       device_(config_, trace_, host_, protocol_, [this] { atariTurn(); }) {

@@ -4,12 +4,12 @@
 #include <filesystem>
 
 #include "CartridgeCommands.h"
-#include "FrameParser.h"
+#include "EmulatorText.h"
 
-EmulatedAtari::EmulatedAtari(const EmulatorConfig& config, EmulatorTrace& trace, std::deque<std::uint8_t>& toHost,
+EmulatedAtari::EmulatedAtari(const EmulatorConfig& config, AtariReports reports, std::deque<std::uint8_t>& toHost,
                              std::function<bool(const char* why)> abandonPartialFrame)
     : config_(config),
-      trace_(trace),
+      reports_(std::move(reports)),
       toHost_(toHost),
       abandonPartialFrame_(std::move(abandonPartialFrame)),
       dir_((std::filesystem::path(config.outDir) / "atari").string()) {}
@@ -17,16 +17,17 @@ EmulatedAtari::EmulatedAtari(const EmulatorConfig& config, EmulatorTrace& trace,
 int EmulatedAtari::poll() {
     if (!thread_.started()) {
         if (!config_.powered) {
-            trace_.emit("the drive image server polls, but the cartridge is switched off: the Atari makes no requests");
+            reports_.event(
+                "the drive image server polls, but the cartridge is switched off: the Atari makes no requests");
             return 0;
         }
         std::string error;
         if (!parseAtariTasks(config_.atariTasks, tasks_, error)) {
-            trace_.emit("Atari script: " + error);
+            reports_.event("Atari script: " + error);
             failure_ = error;
             return 1;
         }
-        trace_.emit("the drive image server polls: the Atari starts its script \"" + config_.atariTasks + "\"");
+        reports_.event("the drive image server polls: the Atari starts its script \"" + config_.atariTasks + "\"");
         std::error_code ec;
         std::filesystem::create_directories(dir_, ec);
         thread_.start(&EmulatedAtari::body, this);
@@ -52,7 +53,7 @@ void EmulatedAtari::body(void* arg) {
             (text.rfind("disk unreadable: ", 0) == 0 || text.find(" failed: ") != std::string::npos)) {
             self.failure_ = text;
         }
-        self.trace_.log().line("[atari] %s", text.c_str());
+        self.reports_.scriptLine(text);
     };
     self.result_ = runAtariTasks(self.tasks_, request, self.dir_, log);
     if (!self.result_ && self.failure_.empty()) {
@@ -81,7 +82,7 @@ bool EmulatedAtari::request(std::uint16_t first, std::uint8_t count, std::vector
         out.insert(out.end(), req, req + 6);
         ++requests_;
         toHost_.insert(toHost_.end(), out.begin(), out.end());
-        trace_.emit(std::string("cmdReadSector request ") + std::to_string(requests_) + ": sector " +
+        reports_.event(std::string("cmdReadSector request ") + std::to_string(requests_) + ": sector " +
                     std::to_string(first) + ", count " + std::to_string(count) +
                     (attempt != 0 ? " (sent again)" : "") + ", queued " + hexBytes(out.data(), out.size(), 24) +
                     (extra != 0 ? " (" + std::to_string(extra) + " injected bytes first)" : ""));
@@ -106,16 +107,16 @@ bool EmulatedAtari::request(std::uint16_t first, std::uint8_t count, std::vector
         }
         if (replyDone_) {
             error = "bad sector reply: " + replyError_;
-            trace_.emit("[atari] " + error);
+            reports_.event("[atari] " + error);
             return false;
         }
         if (abandonPartialFrame_("the host polls again without finishing the sector reply")) {
             error = "incomplete sector reply";
-            trace_.emit("[atari] " + error);
+            reports_.event("[atari] " + error);
             return false;
         }
         error = "no reply to the sector request";
-        trace_.emit("[atari] " + error + (attempt < config_.requestRetries ? ": asking again" : ""));
+        reports_.event("[atari] " + error + (attempt < config_.requestRetries ? ": asking again" : ""));
     }
     return false;
 }

@@ -15,14 +15,22 @@
 
 #include "AtariDisk.h"
 #include "EmulatorConfig.h"
-#include "EmulatorTrace.h"
 #include "HandOff.h"
+
+// Where the Atari's account of its run goes; the reporting decides how it
+// is written.
+struct AtariReports {
+    // A step of the run: a request sent, a reply refused, the script started.
+    std::function<void(const std::string&)> event;
+    // A line the script writes as it reads the disk.
+    std::function<void(const std::string&)> scriptLine;
+};
 
 class EmulatedAtari {
 public:
     // `toHost` is the device's queue of bytes for the host; `abandonPartialFrame`
     // drops a frame the host left unfinished and says whether there was one.
-    EmulatedAtari(const EmulatorConfig& config, EmulatorTrace& trace, std::deque<std::uint8_t>& toHost,
+    EmulatedAtari(const EmulatorConfig& config, AtariReports reports, std::deque<std::uint8_t>& toHost,
                   std::function<bool(const char* why)> abandonPartialFrame);
 
     // The host polls with nothing left to read: the Atari starts, or takes
@@ -53,7 +61,7 @@ private:
     bool request(std::uint16_t first, std::uint8_t count, std::vector<std::uint8_t>& data, std::string& error);
 
     const EmulatorConfig& config_;
-    EmulatorTrace& trace_;
+    AtariReports reports_;
     std::deque<std::uint8_t>& toHost_;
     std::function<bool(const char*)> abandonPartialFrame_;
     HandOff thread_;

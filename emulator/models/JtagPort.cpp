@@ -1,7 +1,7 @@
 #include "JtagPort.h"
 
 #include "CartridgeCommands.h"
-#include "EmulatorLog.h"
+#include "EmulatorText.h"
 #include "RemoteBitbang.h"
 
 namespace {

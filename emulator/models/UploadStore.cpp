@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "CartridgeCommands.h"
-#include "EmulatorLog.h"
+#include "EmulatorText.h"
 
 std::string UploadStore::begin(std::uint8_t command, std::uint16_t length, std::uint64_t payload) {
     close();

@@ -8,15 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#if defined(__MINGW32__)
-// MinGW's C++ runtime formats with its own C99 printf ("%zu" works); the
-// plain "printf" archetype would check against Microsoft's older one.
-#define EMU_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
-#elif defined(__GNUC__)
-#define EMU_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
-#else
-#define EMU_PRINTF(fmt, args)
-#endif
+#include "EmulatorText.h"
+
 
 class EmulatorLog {
 public:
@@ -40,10 +33,3 @@ private:
     bool ownsFile_ = false;
     std::string* capture_ = nullptr;
 };
-
-// printf into a std::string (up to 511 characters).
-std::string formatText(const char* format, ...) EMU_PRINTF(1, 2);
-// "53 59 0a 02 01 02", at most `limit` bytes, with " ..." when cut.
-std::string hexBytes(const std::uint8_t* data, std::size_t count, std::size_t limit = 16);
-// Printable ASCII as is, other bytes as \xNN.
-std::string printable(const std::uint8_t* data, std::size_t count);

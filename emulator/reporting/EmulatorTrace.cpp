@@ -1,5 +1,7 @@
 #include "EmulatorTrace.h"
 
+#include "EmulatedAtari.h"
+
 void EmulatorTrace::flushCounts() {
     if (emptyStatusPolls_ != 0) {
         const auto n = emptyStatusPolls_;
@@ -42,4 +44,9 @@ void EmulatorTrace::endWrite(std::uint32_t number, const std::uint8_t* data, std
                     hexBytes(data, count).c_str(), static_cast<unsigned>(accepted),
                     shortWrite ? " (write_short: the last byte is lost)" : ""));
     writeNotes();
+}
+
+AtariReports atariReports(EmulatorTrace& trace) {
+    return {[&trace](const std::string& text) { trace.emit(text); },
+            [&trace](const std::string& text) { trace.log().line("[atari] %s", text.c_str()); }};
 }

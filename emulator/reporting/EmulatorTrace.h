@@ -12,6 +12,8 @@
 #include "JtagPort.h"
 #include "JtagScanReport.h"
 
+struct AtariReports;
+
 class EmulatorTrace {
 public:
     // With `everyCall`, pin traffic gets a line per call too.
@@ -54,3 +56,7 @@ private:
     std::vector<std::string> notes_;
     bool otherTraffic_ = false;
 };
+
+// The emulated Atari's account, written to this trace: its steps as lines,
+// its script's lines marked "[atari]".
+AtariReports atariReports(EmulatorTrace& trace);
