@@ -1001,7 +1001,7 @@ TEST_P(ConvertRefusalTest, SaysWhyWritesNothingAndKeepsTheInput) {
 const ConvertRefusal convertRefusals[] = {
     {"TooBigForTheWindow", [](Bytes& d) { putBe32(d, 0x1CE, 40960 + 2); }, "convert in.img out.img --to served", 1,
      "partition 0 is 20481 KB, more than the 20479 KB of a partition the server's window holds"},
-    {"CutShort", [](Bytes& d) { d.resize(d.size() - 512); }, "convert in.img out.img --to served", 1,
+    {"CutShort", [](Bytes& d) { d.erase(d.end() - 512, d.end()); }, "convert in.img out.img --to served", 1,
      "inside partition 0 (file bytes 1024-4195327): the image is cut short"},
     {"RootSectorPointsAtNoBootSector", [](Bytes& d) { putBe32(d, 0x1CA, 3); putBe32(d, 0x1CE, 8000); },
      "convert in.img out.img --to served", 1, "partition 0: bad boot sector"},
