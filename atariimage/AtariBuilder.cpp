@@ -1,6 +1,7 @@
 // Building an image the server takes as it is: AHDI root sector, partition 0
 // at start sector 2, and an Atari FAT16 file system at file sector 127202.
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <new>
 
@@ -101,13 +102,12 @@ void putEntry(std::uint8_t* e, const std::string& atari, std::uint8_t attributes
 
 // A source file as it was scanned; a file swapped for a pipe or a device
 // meanwhile is refused, never waited on.
-bool readSource(const SourceNode& node, Bytes& content, std::string& error) {
+bool readSource(const SourceNode& node, std::uint8_t* content, std::string& error) {
     const int fd = platform::openRegularFile(node.hostPath, error);
     if (fd < 0) return false;
     std::uint64_t length = 0;
-    content.resize(std::size_t(node.size));
     const bool ok = platform::fileLength(fd, length) && length == node.size &&
-                    platform::readFileAt(fd, 0, content.data(), content.size());
+                    (node.size == 0 || platform::readFileAt(fd, 0, content, std::size_t(node.size)));
     platform::closeFile(fd);
     if (!ok) error = "cannot read " + node.hostPath + " (or it changed while the image was made)";
     return ok;
@@ -156,16 +156,16 @@ struct Writer {
                 putEntry(e, child.atari, fat::ATTR_FOLDER, child.first, 0, node.time, node.date);
                 if (!fill(child, child.first, self, clusterData(child.first), error)) return false;
             } else {
-                Bytes read;
-                const Bytes* content = &node.content;
-                if (!node.hostPath.empty()) {
-                    if (!readSource(node, read, error)) return false;
-                    content = &read;
-                }
-                child.count = clustersFor(content->size(), g.clusterBytes());
+                // Host files are read straight into their clusters.
+                const std::uint64_t size = byteCount(node);
+                child.count = clustersFor(size, g.clusterBytes());
                 child.first = allocate(child.count);
-                if (!content->empty()) std::copy(content->begin(), content->end(), clusterData(child.first));
-                putEntry(e, child.atari, 0x00, child.first, std::uint32_t(content->size()), node.time, node.date);
+                if (!node.hostPath.empty()) {
+                    if (!readSource(node, clusterData(child.first), error)) return false;
+                } else if (!node.content.empty()) {
+                    std::copy(node.content.begin(), node.content.end(), clusterData(child.first));
+                }
+                putEntry(e, child.atari, 0x00, child.first, std::uint32_t(size), node.time, node.date);
             }
             e += ENTRY_BYTES;
         }
@@ -173,9 +173,32 @@ struct Writer {
     }
 };
 
+// FNV-1a over the partition. A zero byte only multiplies by the prime, so a
+// run of n zeros (most of a new partition) is one multiplication by prime^n.
 std::uint32_t contentHash(const Bytes& bytes) {
+    constexpr std::uint32_t PRIME = 16777619u;
+    auto power = [](std::uint32_t base, std::size_t n) {
+        std::uint32_t result = 1;
+        for (; n != 0; n >>= 1, base *= base) {
+            if (n & 1) result *= base;
+        }
+        return result;
+    };
     std::uint32_t h = 2166136261u;
-    for (std::uint8_t b : bytes) h = (h ^ b) * 16777619u;
+    const std::uint8_t* p = bytes.data();
+    const std::uint8_t* const end = p + bytes.size();
+    while (p != end) {
+        if (*p != 0) {
+            h = (h ^ *p++) * PRIME;
+            continue;
+        }
+        const std::uint8_t* zeros = p;
+        while (p != end && reinterpret_cast<std::uintptr_t>(p) % 8 != 0 && *p == 0) ++p;
+        std::uint64_t word;
+        while (end - p >= 8 && (std::memcpy(&word, p, 8), word == 0)) p += 8;
+        while (p != end && *p == 0) ++p;
+        h *= power(PRIME, std::size_t(p - zeros));
+    }
     return h;
 }
 

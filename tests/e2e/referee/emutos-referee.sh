@@ -4,7 +4,9 @@
 # exactly the files it was made from, with the Dfree figures its boot sector
 # promises.
 #   emutos-referee.sh CASE SOURCE_DIR BIN_DIR EMULATOR_DIR READBACK.TOS ROM WORK_DIR
-# The cases are the table in run_case below; a failing case keeps its work
+# The cases are the table in run_case below (create-LAYOUT-SECTOR-SIZE and
+# create-LAYOUT-many are every geometry vexlo-image create makes, read back
+# after convert --to plain or made with --layout plain); a failing case keeps its work
 # folder (WORK_DIR/CASE).
 set -uo pipefail
 
@@ -31,6 +33,27 @@ for i in $(seq 0 255); do printf "\\$(printf %03o "$i")"; done >"$tree/ALLBYTES.
 { printf 'REFEREE-MARKER-'; head -c 3000 /dev/urandom; } >"$tree/GAMES/MARKER.BIN"
 head -c 70000 /dev/urandom >"$tree/GAMES/LEVELS/BIG.BIN"
 printf 'LEVEL 1\r\nLEVEL 2\r\n' >"$tree/GAMES/LIST.TXT"
+
+# Hundreds of files in deep folders under host names that the image tool maps
+# to 8.3 (lower case, long, blanks, a clash), and, beside it, the tree as the
+# Atari must show it.
+many_tree() {
+  local host=$1 atari=$2 d i dir adir
+  mkdir -p "$host" "$atari"
+  for d in 1 2 3 4 5 6; do
+    dir=$host; adir=$atari
+    for i in $(seq 1 "$d"); do dir+=/level$i; adir+=/LEVEL$i; done
+    mkdir -p "$dir" "$adir"
+    for i in $(seq -w 1 60); do
+      head -c $(( (d * 997 + 10#$i * 131) % 5000 )) /dev/urandom >"$dir/file$i.bin"
+      cp "$dir/file$i.bin" "$adir/FILE$i.BIN"
+      printf 'notes %s %s\r\n' "$d" "$i" >"$dir/n${i}long name.text"
+      cp "$dir/n${i}long name.text" "$adir/N${i}LONGN.TEX"
+    done
+  done
+  printf 'june\r\n' >"$host/report for june.txt"; cp "$host/report for june.txt" "$atari/REPORTFO.TXT"
+  printf 'may\r\n' >"$host/report for may.txt"; cp "$host/report for may.txt" "$atari/REPORT~1.TXT"
+}
 
 le16() { od -An -v -tu2 --endian=little -j "$2" -N 2 "$1" | tr -d ' '; }
 be32() { od -An -v -tu4 --endian=big -j "$2" -N 4 "$1" | tr -d ' '; }
@@ -109,9 +132,40 @@ plain_image() {  # OUT [make-atari-image options]
   "$src/tools/make-atari-image" --layout plain "$@" "$out" "$tree" >/dev/null || fail "make-atari-image failed"
 }
 
+# create-LAYOUT-SECTOR-SIZE / create-LAYOUT-many: LAYOUT convert (made served,
+# then convert --to plain) or plain (create --layout plain); SIZE in MB, in
+# KB with a "k" (the smallest a sector size allows), or "whole" (the window).
+create_case() {
+  local img=$1 rest=${case_name#create-} layout options=()
+  layout=${rest%%-*}; rest=${rest#*-}
+  local from=$tree
+  if [ "$rest" = many ]; then
+    many_tree "$work/host" "$work/atari"
+    from=$work/host; tree=$work/atari
+  else
+    local size=${rest#*-}
+    [ "$size" = whole ] && size=20
+    if [ "${size%k}" != "$size" ]; then
+      options=(--sector-size "${rest%%-*}" --size-kb "${size%k}")
+    else
+      options=(--sector-size "${rest%%-*}" --size-mb "$size")
+    fi
+  fi
+  if [ "$layout" = convert ]; then
+    "$bin/vexlo-image" create "$work/served.img" "$from" "${options[@]}" >/dev/null || fail "vexlo-image create failed"
+    "$bin/vexlo-image" convert "$work/served.img" "$img" --to plain >/dev/null || fail "vexlo-image convert failed"
+  else
+    "$bin/vexlo-image" create "$img" "$from" "${options[@]}" --layout plain >/dev/null ||
+      fail "vexlo-image create failed"
+  fi
+  check "$img"
+}
+
 run_case() {
   local img=$work/disk.img dump=$work/dump.img
   case "$case_name" in
+    create-convert-*|create-plain-*)
+      create_case "$img" ;;
     plain-512|plain-1024|plain-2048|plain-4096)
       plain_image "$img" --sector-size "${case_name#plain-}"
       check "$img" ;;

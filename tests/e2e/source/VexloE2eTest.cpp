@@ -281,4 +281,47 @@ TEST(VexloE2e, WithoutDriverLibraryTheOpenFails) {
         << r.err;
 }
 
+// ------------------------------------------------------------------ drive images
+
+// A plain-layout image is served as it is, with one added line on standard
+// error naming the convert command that makes it servable. The baseline is
+// the same image with its partition's boot sector blanked: the server reads
+// neither copy differently, but only the first is recognised as plain.
+TEST(VexloE2e, PlainImageAddsOneLineNamingTheConvertCommand) {
+    const std::string dir = dirFor();
+    writeBytes(dir + "/HELLO.TXT", sampleBytes(300, 7));
+    ProgramRun create;
+    create.program = VEXLO_IMAGE;
+    create.args = {"create", "PLAIN.img", "HELLO.TXT", "--size-mb", "4", "--layout", "plain"};
+    create.workDir = dir;
+    const auto made = runProgram(create);
+    ASSERT_EQ(made.status, 0) << made.err;
+    std::vector<std::uint8_t> unseen = readBytes(dir + "/PLAIN.img");
+    ASSERT_GT(unseen.size(), 1536u);
+    std::fill(unseen.begin() + 1024, unseen.begin() + 1536, std::uint8_t{0});
+    writeBytes(dir + "/UNSEEN.img", unseen);
+
+    const std::string settings = "atari=list;atari_retries=0";
+    const auto plain = runVexlo(dir, {"-drvimg", "PLAIN.img"}, settings);
+    const auto baseline = runVexlo(dir, {"-drvimg", "UNSEEN.img"}, settings);
+    ASSERT_FALSE(plain.timedOut);
+    ASSERT_FALSE(baseline.timedOut);
+
+    const std::string line =
+        "PLAIN.img is in the plain layout (partition 0 where its root sector says), which the server "
+        "does not read: `vexlo-image convert PLAIN.img SERVED.img --to served` makes it servable\n";
+    const std::size_t at = plain.err.find(line);
+    ASSERT_NE(at, std::string::npos) << plain.err;
+    std::string rest = plain.err;
+    rest.erase(at, line.size());
+    auto renamed = [](std::string text) {
+        for (std::size_t p; (p = text.find("UNSEEN.img")) != std::string::npos;) text.replace(p, 10, "PLAIN.img");
+        return text;
+    };
+    EXPECT_EQ(rest, renamed(baseline.err));
+    EXPECT_EQ(plain.status, baseline.status);
+    EXPECT_EQ(maskTimes(plain.out), renamed(maskTimes(baseline.out)));
+    EXPECT_EQ(baseline.err.find("vexlo-image convert"), std::string::npos) << baseline.err;
+}
+
 }  // namespace
