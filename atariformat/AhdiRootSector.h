@@ -20,6 +20,9 @@ constexpr std::size_t PARTITION_FLAGS_AT = 0x1C6;    // bit 0: active
 constexpr std::size_t PARTITION_ID_AT = 0x1C7;       // 3 characters: "GEM", "BGM"
 constexpr std::size_t PARTITION_START_AT = 0x1CA;    // 32 bits
 constexpr std::size_t PARTITION_SECTORS_AT = 0x1CE;  // 32 bits
+// Entries 1 to 3 follow entry 0, each as long, in the same layout.
+constexpr int PARTITION_ENTRIES = 4;
+constexpr std::size_t PARTITION_ENTRY_BYTES = 12;
 // Partitions of this many sectors (16 MB) and more are "big" ones ("BGM"),
 // smaller ones "GEM".
 constexpr std::uint32_t BIG_PARTITION_SECTORS = 32768;

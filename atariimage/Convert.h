@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "AhdiRootSector.h"
 #include "AtariImage.h"
 
 namespace atari {
@@ -21,8 +22,8 @@ constexpr std::uint32_t PLAIN_START_SECTOR = 2;
 const char* layoutName(Layout layout);
 
 // The four partition entries of an AHDI root sector.
-constexpr int PARTITION_ENTRIES = 4;
-constexpr std::size_t PARTITION_ENTRY_BYTES = 12;
+using ahdi::PARTITION_ENTRIES;
+using ahdi::PARTITION_ENTRY_BYTES;
 
 struct PartitionEntry {
     int index = 0;
